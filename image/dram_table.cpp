@@ -1,0 +1,93 @@
+#include "image/dram_table.hpp"
+
+#include <cstdint>
+#include <cstdio>
+
+namespace {
+
+struct Command {
+    uint32_t type;
+    uint32_t value;  // the command word with its type bits cleared
+};
+
+Command split_command(uint32_t word, DramEncoding encoding) {
+    if (encoding == DramEncoding::kFourBit) return {(word >> 24) & 0xF, word & 0xF0FFFFFFu};
+    return {(word >> 29) & 0x3, word & 0x9FFFFFFFu};
+}
+
+const char* const kDriveModes[] = {"Odd/even", "Odd only", "Even only", "Dummy"};
+const char* const kDriveLegs[] = {"PLEG", "NLEG"};
+
+// What a type means in the table: whether it is counted and whether a data word follows.
+struct TypeRule {
+    bool counted;
+    bool has_data;
+};
+
+TypeRule rule_for(uint32_t type, const ChipProfile& profile) {
+    const bool four_bit = profile.encoding == DramEncoding::kFourBit;
+    switch (type) {
+        case 0:
+        case 1:
+            return {true, true};
+        case 2:
+            return {true, false};
+        case 3:
+            return {true, profile.type3_has_data};
+        case 5:
+        case 6:
+        case 7:
+            return {four_bit, four_bit};
+        case 4:
+        case 8:
+        case 9:
+        case 10:
+            return {four_bit, false};
+        default:
+            return {false, false};
+    }
+}
+
+void describe_command(const Command& command) {
+    const unsigned long value = command.value;
+    switch (command.type) {
+        case 8:
+            printf("Load efuse halfword 0x%lx\r\n", value & 0x1F);
+            break;
+        case 9:
+            printf("Compensate driving: %s, %s, range 0x%lx, base 0x%lx\r\n",
+                   kDriveModes[(value >> 30) & 0x3], kDriveLegs[(value >> 29) & 0x1],
+                   (value >> 8) & 0xFF, value & 0xFF);
+            break;
+        case 10:
+            printf("Duty average is %s\r\n", (value & 1) ? "ENABLED" : "DISABLED");
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace
+
+int count_dram_params(size_t table_pos, const ChipProfile& profile) {
+    int count = 0;
+    size_t pos = table_pos;
+    // Words past the end of the image read as zero, so a walk off the end stops there.
+    Command command = split_command(read_u32_le(pos), profile.encoding);
+    while (command.type != 0 || command.value != 0) {
+        const TypeRule rule = rule_for(command.type, profile);
+        if (rule.counted) ++count;
+        describe_command(command);  // only the four-bit encoding has types 8 to 10
+        pos += rule.has_data ? 8 : 4;
+        if (pos > kImageSize) pos = kImageSize;
+        command = split_command(read_u32_le(pos), profile.encoding);
+    }
+    return count;
+}
+
+void store_dram_param_count(size_t pos, int count) {
+    if (pos + 2 > kImageSize) return;
+    ImageBuffer[pos] = static_cast<uint8_t>(count & 0xFF);
+    ImageBuffer[pos + 1] =
+        static_cast<uint8_t>((ImageBuffer[pos + 1] & 0xF0) | ((count >> 8) & 0x0F));
+}

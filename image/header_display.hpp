@@ -1,0 +1,11 @@
+// Read-only reports on header contents for the operator.
+#pragma once
+
+#include <cstddef>
+
+// Prints the four version bytes that follow the boot tag at image offset tag_pos by eight bytes.
+void show_version(size_t tag_pos);
+
+// Prints the date and serial of a secure program key stamp at image offset stamp_pos; prints
+// nothing when the stamp's tag is not there.
+void show_key_stamp(size_t stamp_pos);

@@ -1,0 +1,9 @@
+// The 16-bit checksum the boot ROM verifies over the header's image and a secure payload.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Sums the halfwords of data[0..length) plus each halfword's index, prints the raw 32-bit sum and
+// returns the value that brings the 16-bit sum to zero when stored in a field that was zero.
+uint16_t image_checksum(const uint8_t* data, size_t length);

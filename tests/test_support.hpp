@@ -1,0 +1,53 @@
+// Helpers shared by the tests: files, captured standard output, and runs of the built tool.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes read_file(const std::string& path);
+void write_file(const std::string& path, const Bytes& data);
+void write_text(const std::string& path, const std::string& text);
+bool file_exists(const std::string& path);
+
+// Runs fn with standard output redirected and returns everything it printed.
+std::string capture_stdout(const std::function<void()>& fn);
+
+struct ToolRun {
+    int status;          // exit status, 0..255; -1 when the tool did not exit normally
+    std::string output;  // everything written to standard output
+};
+
+// Runs the built bootseal with args in folder dir, standard input closed to /dev/null.
+ToolRun run_tool(const std::string& dir, const std::vector<std::string>& args);
+
+// Runs a shell command line and returns its standard output (for openssl known answers).
+std::string shell_output(const std::string& command);
+
+// A loader with the boot tag at tag_offset, followed by nothing but zeros.
+Bytes make_loader(size_t tag_offset, size_t size = 512);
+void put_u32(Bytes& image, size_t pos, uint32_t value);
+
+// Lowercase hexadecimal of bytes, two digits each.
+std::string hex(const uint8_t* data, size_t size);
+
+// The 32-bit sum of (halfword + index) over image bytes [from, to), as the boot ROM takes it.
+uint32_t rom_sum(const Bytes& image, size_t from = 0, size_t to = 32768);
+// Its low 16 bits: zero for an image whose checksum field was filled correctly.
+inline uint16_t rom_checksum_sum(const Bytes& image, size_t from = 0, size_t to = 32768) {
+    return static_cast<uint16_t>(rom_sum(image, from, to));
+}
+
+// A fresh temporary folder per test, removed afterwards.
+class TempDirTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+    std::string dir_;
+};
