@@ -9,6 +9,8 @@
 #include "image/image_checksum.hpp"
 #include "image/image_file.hpp"
 #include "image/image_layout.hpp"
+#include "secure/sealing.hpp"
+#include "secure/wr_key.hpp"
 
 namespace {
 
@@ -43,12 +45,6 @@ int build_boot_header(const ChipProfile& profile, const HeaderLayout& layout, in
     return 0;
 }
 
-void store_header_checksum(const HeaderLayout& layout) {
-    const uint16_t checksum = image_checksum(ImageBuffer, kImageSize);
-    printf("CheckSum: 0x%04X\n\n", checksum);
-    write_u16_le(layout.header_checksum, checksum);
-}
-
 }  // namespace
 
 int run_bootseal(int argc, char** argv) {
@@ -72,12 +68,6 @@ int run_bootseal(int argc, char** argv) {
     }
     const Mode mode = decide_mode(profile, secure_boot);
     const HeaderLayout layout = header_layout(profile);
-    if (mode != Mode::kPlain) {
-        printf("secure boot %d: secure images are not supported by this build; nothing written.\n",
-               secure_boot);
-        return -1;
-    }
-
     memset(ImageBuffer, 0, sizeof(ImageBuffer));
     int bytes_read = 0;
     if (read_image(input_path, ImageBuffer, &bytes_read) != 0) {
@@ -85,8 +75,16 @@ int run_bootseal(int argc, char** argv) {
         return -1;
     }
 
-    if (build_boot_header(profile, layout, chip_id) != 0) return -1;
-    store_header_checksum(layout);
+    if (mode == Mode::kWrKey) {
+        if (make_wr_key_image(profile) != 0) return -1;
+    } else {
+        if (build_boot_header(profile, layout, chip_id) != 0) return -1;
+        const bool secure = mode != Mode::kPlain;
+        const bool rsa_signed = mode == Mode::kRsaSigned;
+        if (secure) prepare_secure_header(profile, rsa_signed);
+        store_header_checksum(layout);
+        if (secure && seal_image(profile, rsa_signed) != 0) return -1;
+    }
 
     if (write_image(output_path, ImageBuffer, kImageSize) != 0) {
         printf("BIN error !\n");

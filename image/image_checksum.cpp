@@ -15,3 +15,9 @@ uint16_t image_checksum(const uint8_t* data, size_t length) {
     printf("##ui32BinDataSumValue: 0x%08X\n", ui32BinDataSumValue);
     return static_cast<uint16_t>(0x10000u - (ui32BinDataSumValue & 0xFFFFu));
 }
+
+void store_header_checksum(const HeaderLayout& layout) {
+    const uint16_t checksum = image_checksum(ImageBuffer, kImageSize);
+    printf("CheckSum: 0x%04X\n\n", checksum);
+    write_u16_le(layout.header_checksum, checksum);
+}

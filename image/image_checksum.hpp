@@ -4,6 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "image/image_layout.hpp"
+
 // Sums the halfwords of data[0..length) plus each halfword's index, prints the raw 32-bit sum and
 // returns the value that brings the 16-bit sum to zero when stored in a field that was zero.
 uint16_t image_checksum(const uint8_t* data, size_t length);
+
+// Checksums the whole image, whose header checksum field the caller has zeroed, prints the
+// result and stores it in that field.
+void store_header_checksum(const HeaderLayout& layout);

@@ -1,0 +1,152 @@
+#include "secure/key_files.hpp"
+
+#include <mbedtls/platform_util.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr size_t kTokenBufferSize = 1024;
+constexpr size_t kKeyHexLength = 2 * kAesKeySize;
+
+const char kAesKeyFile[] = "aes.txt";
+const char kBadAesKey[] = " failed\n  ! Please check aes.txt\n Key must AES-128bits\n\n";
+
+// Reads the next blank-separated token into buffer (cleared first, at most size - 1 characters
+// kept) and returns its full length; 0 at the end of the file.
+size_t read_token(FILE* file, char* buffer, size_t size) {
+    memset(buffer, 0, size);
+    int c = fgetc(file);
+    while (c != EOF && isspace(c)) c = fgetc(file);
+    size_t length = 0;
+    while (c != EOF && !isspace(c)) {
+        if (length + 1 < size) buffer[length] = static_cast<char>(c);
+        ++length;
+        c = fgetc(file);
+    }
+    return length;
+}
+
+// A key is exactly 32 hexadecimal digits; a sign, "0x" or any other character is refused rather
+// than silently turned into zero bits of a key nobody chose.
+bool is_key_token(const char* token, size_t length) {
+    if (length != kKeyHexLength) return false;
+    for (size_t i = 0; i < length; ++i) {
+        if (!isxdigit(static_cast<unsigned char>(token[i]))) return false;
+    }
+    return true;
+}
+
+int read_key_token(FILE* file, const char* byte_format, uint8_t key[kAesKeySize]) {
+    char token[kTokenBufferSize];
+    size_t length = read_token(file, token, sizeof(token));
+    while (length > 0 && token[0] == '#') length = read_token(file, token, sizeof(token));
+    if (!is_key_token(token, length)) {
+        mbedtls_platform_zeroize(token, sizeof(token));
+        printf("%s", kBadAesKey);
+        return -1;
+    }
+    for (size_t i = 0; i < kAesKeySize; ++i) {
+        char pair[3] = {token[2 * i], token[2 * i + 1], '\0'};
+        key[i] = static_cast<uint8_t>(strtol(pair, nullptr, 16) & 0xFF);
+        printf(byte_format, key[i]);
+        mbedtls_platform_zeroize(pair, sizeof(pair));
+    }
+    printf("\r\n");
+    mbedtls_platform_zeroize(token, sizeof(token));
+    return 0;
+}
+
+int read_rsa_values(const char* path, mbedtls_mpi* const* values, size_t count) {
+    FILE* file = fopen(path, "rb");
+    if (file == nullptr) {
+        printf(" failed\n  ! Could not open %s\n  ! Please run rsa_genkey first\n\n", path);
+        return -1;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        const int result = mbedtls_mpi_read_file(values[i], 16, file);
+        if (result != 0) {
+            printf(" failed\n  ! mbedtls_mpi_read_file returned %d\n\n", result);
+            fclose(file);
+            return -1;
+        }
+    }
+    fclose(file);
+    return 0;
+}
+
+}  // namespace
+
+void default_aes_key(bool second_variant, uint8_t key[kAesKeySize]) {
+    // Assembled a byte at a time so that the key never stands as one constant in the binary.
+    key[0] = 0x2b;
+    key[1] = 0x7e;
+    key[2] = 0x15;
+    key[3] = 0x16;
+    key[4] = 0x28;
+    key[5] = 0xae;
+    key[6] = 0xd2;
+    key[7] = 0xa6;
+    key[8] = 0xab;
+    key[9] = 0xf7;
+    key[10] = 0x15;
+    key[11] = 0x88;
+    key[12] = 0x09;
+    key[13] = 0xcf;
+    key[14] = 0x4f;
+    key[15] = 0x3c;
+    if (!second_variant) return;
+    for (size_t group = 0; group < kAesKeySize; group += 4) {
+        uint8_t swap = key[group];
+        key[group] = key[group + 3];
+        key[group + 3] = swap;
+        swap = key[group + 1];
+        key[group + 1] = key[group + 2];
+        key[group + 2] = swap;
+    }
+}
+
+int load_aes_key(const ChipProfile& profile, const char* byte_format, bool announce_default,
+                 uint8_t key[kAesKeySize]) {
+    FILE* file = fopen(kAesKeyFile, "r");
+    if (file == nullptr) {
+        if (announce_default) printf("No AES128 key file! Using default setting\n");
+        default_aes_key(profile.reversed_default_key, key);
+        return 0;
+    }
+    printf("AES-Key:\r\n");
+    const int result = read_key_token(file, byte_format, key);
+    fclose(file);
+    return result;
+}
+
+void rsa_key_init(RsaKeyContext* context) {
+    mbedtls_mpi* const values[] = {&context->N, &context->E,  &context->D,  &context->P,
+                                   &context->Q, &context->DP, &context->DQ, &context->QP};
+    for (mbedtls_mpi* value : values) mbedtls_mpi_init(value);
+    context->len = 0;
+}
+
+void rsa_key_free(RsaKeyContext* context) {
+    // Freeing a value wipes its limbs.
+    mbedtls_mpi* const values[] = {&context->N, &context->E,  &context->D,  &context->P,
+                                   &context->Q, &context->DP, &context->DQ, &context->QP};
+    for (mbedtls_mpi* value : values) mbedtls_mpi_free(value);
+    context->len = 0;
+}
+
+int load_rsa_private(RsaKeyContext* context) {
+    mbedtls_mpi* const values[] = {&context->N,  &context->D,  &context->P, &context->Q,
+                                   &context->DP, &context->DQ, &context->QP};
+    if (read_rsa_values("rsa_priv.txt", values, 7) != 0) return -1;
+    context->len = (mbedtls_mpi_bitlen(&context->N) + 7) / 8;
+    return 0;
+}
+
+int load_rsa_public(RsaKeyContext* context) {
+    mbedtls_mpi* const values[] = {&context->N, &context->E};
+    return read_rsa_values("rsa_pub.txt", values, 2);
+}

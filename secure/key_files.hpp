@@ -1,0 +1,35 @@
+// The key files of the working directory: aes.txt, rsa_priv.txt and rsa_pub.txt.
+#pragma once
+
+#include <mbedtls/bignum.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "image/image_layout.hpp"
+#include "secure/aes_cipher.hpp"
+
+// The RSA values read from the key files; every field is initialised and freed together.
+struct RsaKeyContext {
+    mbedtls_mpi N, E, D, P, Q, DP, DQ, QP;
+    size_t len;  // key length in bytes, from the private key's N
+};
+
+// Assembles the built-in default AES key: the first variant, or with second_variant the same
+// bytes reversed within each group of four.
+void default_aes_key(bool second_variant, uint8_t key[kAesKeySize]);
+
+// Loads the AES key from aes.txt, echoing each byte with byte_format; without aes.txt takes the
+// profile's default key, announcing it when announce_default is set. Returns 0 or -1.
+int load_aes_key(const ChipProfile& profile, const char* byte_format, bool announce_default,
+                 uint8_t key[kAesKeySize]);
+
+// Initialises and frees (wiping) every value of an RSA key context.
+void rsa_key_init(RsaKeyContext* context);
+void rsa_key_free(RsaKeyContext* context);
+
+// Reads N, D, P, Q, DP, DQ and QP from rsa_priv.txt and sets the key length. Returns 0 or -1.
+int load_rsa_private(RsaKeyContext* context);
+
+// Reads N and E from rsa_pub.txt; N replaces the private key's. Returns 0 or -1.
+int load_rsa_public(RsaKeyContext* context);

@@ -1,0 +1,164 @@
+#include "secure/rsa_signing.hpp"
+
+#include <mbedtls/platform_util.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "image/image_layout.hpp"
+
+namespace {
+
+// Every multi-precision step returns 0 or a negative code; the first failure ends the sequence.
+#define MPI_TRY(call)                 \
+    do {                              \
+        if ((result = (call)) != 0) { \
+            goto done;                \
+        }                             \
+    } while (0)
+
+bool is_positive(const mbedtls_mpi* value) { return mbedtls_mpi_cmp_int(value, 0) > 0; }
+bool is_odd_positive(const mbedtls_mpi* value) {
+    return is_positive(value) && mbedtls_mpi_get_bit(value, 0) == 1;
+}
+
+// The private operation needs N, P and Q odd and every exponent and coefficient present.
+bool is_usable_private_key(const RsaKeyContext* key) {
+    return key->len > 0 && key->len <= kRsaBlockSize && is_odd_positive(&key->N) && is_odd_positive(&key->P) && is_odd_positive(&key->Q) &&
+           is_positive(&key->D) && is_positive(&key->DP) && is_positive(&key->DQ) &&
+           is_positive(&key->QP);
+}
+
+// Stores value at image offset pos as a little-endian integer of size bytes. Returns 0 or a
+// negative code when it does not fit.
+int store_little_endian(const mbedtls_mpi* value, size_t pos, size_t size) {
+    uint8_t big_endian[kRsaBlockSize];
+    const int result = mbedtls_mpi_write_binary(value, big_endian, size);
+    if (result != 0) return result;
+    for (size_t i = 0; i < size; ++i) ImageBuffer[pos + i] = big_endian[size - 1 - i];
+    return 0;
+}
+
+void print_signature(const uint8_t output[kRsaBlockSize]) {
+    printf("Encypt Sig(RSA): \r\n");
+    for (size_t row = 0; row < kRsaBlockSize; row += 8) {
+        printf("0x%x 0x%x 0x%x 0x%x ", output[row], output[row + 1], output[row + 2],
+               output[row + 3]);
+        printf("0x%x 0x%x 0x%x 0x%x\r\n", output[row + 4], output[row + 5], output[row + 6],
+               output[row + 7]);
+    }
+}
+
+// Checks signature^E mod N against the signed block with the public key read from rsa_pub.txt,
+// so that a signature the boot ROM would reject is never written.
+bool signature_verifies(const RsaKeyContext* key, const uint8_t signature[kRsaBlockSize],
+                        const uint8_t input[kRsaBlockSize]) {
+    mbedtls_mpi s, recovered, expected;
+    mbedtls_mpi_init(&s);
+    mbedtls_mpi_init(&recovered);
+    mbedtls_mpi_init(&expected);
+    int result = 0;
+    bool verified = false;
+    if (!is_odd_positive(&key->N) || !is_positive(&key->E)) goto done;
+    MPI_TRY(mbedtls_mpi_read_binary(&s, signature, kRsaBlockSize));
+    MPI_TRY(mbedtls_mpi_read_binary(&expected, input, kRsaBlockSize));
+    MPI_TRY(mbedtls_mpi_exp_mod(&recovered, &s, &key->E, &key->N, nullptr));
+    verified = mbedtls_mpi_cmp_mpi(&recovered, &expected) == 0;
+done:
+    mbedtls_mpi_free(&s);
+    mbedtls_mpi_free(&recovered);
+    mbedtls_mpi_free(&expected);
+    return verified;
+}
+
+int sign_with(RsaKeyContext* key, const uint8_t header_digest[32], uint8_t input[kRsaBlockSize],
+              uint8_t output[kRsaBlockSize]) {
+    if (load_rsa_private(key) != 0) return -1;
+    if (key->len != kRsaBlockSize) {
+        printf(" failed\n  ! rsa_priv.txt holds a %u-bit modulus; the header takes a 1024-bit key"
+               " (a modulus of 1017 to 1024 bits)\n\n",
+               static_cast<unsigned>(mbedtls_mpi_bitlen(&key->N)));
+        return -1;
+    }
+    // The digest goes into the block's first 32 bytes in reverse order; the rest stays zero.
+    memset(input, 0, kRsaBlockSize);
+    for (size_t i = 0; i < 32; ++i) input[31 - i] = header_digest[i];
+    if (rsa_private_crt(key, input, output) != 0) return -1;
+
+    print_signature(output);
+    memcpy(ImageBuffer + kRsaSignatureOffset, output, kRsaSignatureSize);
+
+    if (load_rsa_public(key) != 0) return -1;
+    if (!signature_verifies(key, output, input)) {
+        printf(" failed\n  ! rsa_priv.txt and rsa_pub.txt do not belong together: the signature"
+               " does not verify with the public key\n\n");
+        return -1;
+    }
+    if (store_little_endian(&key->N, kRsaModulusOffset, kRsaModulusSize) != 0 ||
+        store_little_endian(&key->E, kRsaExponentOffset, kRsaExponentSize) != 0) {
+        printf(" failed\n  ! rsa_pub.txt holds a value too large for the header (N at most 128"
+               " bytes, E at most 32 bytes)\n\n");
+        return -1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int rsa_private_crt(const RsaKeyContext* key, const uint8_t input[kRsaBlockSize],
+                    uint8_t output[kRsaBlockSize]) {
+    if (!is_usable_private_key(key)) {
+        printf(" failed\n  ! rsa_priv.txt is not a usable private key: N, P and Q must be odd and"
+               " D, DP, DQ and QP non-zero\n\n");
+        return -1;
+    }
+    mbedtls_mpi t, m1, m2, h;
+    mbedtls_mpi_init(&t);
+    mbedtls_mpi_init(&m1);
+    mbedtls_mpi_init(&m2);
+    mbedtls_mpi_init(&h);
+    int result = 0;
+    MPI_TRY(mbedtls_mpi_read_binary(&t, input, key->len));
+    if (mbedtls_mpi_cmp_mpi(&t, &key->N) >= 0) {
+        printf(" failed\n  ! The header digest of this image is too large for this modulus: the"
+               " signed block is not below N.\n  ! Change the image (for example its version"
+               " bytes) or use a key whose modulus has a high top byte.\n\n");
+        result = -1;
+        goto done;
+    }
+    MPI_TRY(mbedtls_mpi_exp_mod(&m1, &t, &key->DP, &key->P, nullptr));  // m1 = T^DP mod P
+    MPI_TRY(mbedtls_mpi_exp_mod(&m2, &t, &key->DQ, &key->Q, nullptr));  // m2 = T^DQ mod Q
+    MPI_TRY(mbedtls_mpi_sub_mpi(&h, &m1, &m2));                        // h = (m1 - m2) QP mod P
+    MPI_TRY(mbedtls_mpi_mul_mpi(&m1, &h, &key->QP));
+    MPI_TRY(mbedtls_mpi_mod_mpi(&h, &m1, &key->P));
+    MPI_TRY(mbedtls_mpi_mul_mpi(&m1, &h, &key->Q));                    // result = m2 + h Q
+    MPI_TRY(mbedtls_mpi_add_mpi(&h, &m1, &m2));
+    result = mbedtls_mpi_write_binary(&h, output, key->len);
+    if (result != 0) {
+        printf(" failed\n  ! The RSA private-key operation gave a result longer than the key:"
+               " check that rsa_priv.txt lists N, D, P, Q, DP, DQ and QP in that order\n\n");
+        result = -1;
+    }
+done:
+    if (result != 0 && result != -1) {
+        printf(" failed\n  ! The RSA private-key operation failed: %d\n\n", result);
+        result = -1;
+    }
+    mbedtls_mpi_free(&t);
+    mbedtls_mpi_free(&m1);
+    mbedtls_mpi_free(&m2);
+    mbedtls_mpi_free(&h);
+    return result;
+}
+
+int sign_header_rsa(const uint8_t header_digest[32]) {
+    RsaKeyContext key;
+    rsa_key_init(&key);
+    uint8_t input[kRsaBlockSize];
+    uint8_t output[kRsaBlockSize];
+    const int result = sign_with(&key, header_digest, input, output);
+    mbedtls_platform_zeroize(input, sizeof(input));
+    mbedtls_platform_zeroize(output, sizeof(output));
+    rsa_key_free(&key);
+    return result;
+}

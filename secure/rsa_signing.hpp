@@ -1,0 +1,18 @@
+// Signing the header digest with the 1024-bit RSA key of rsa_priv.txt and rsa_pub.txt.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "secure/key_files.hpp"
+
+constexpr size_t kRsaBlockSize = 128;
+
+// Computes output = input^D mod N by the Chinese remainder theorem from P, Q, DP, DQ and QP, as
+// key->len big-endian bytes. Prints why and returns -1 when the key cannot be used or input is
+// not below N.
+int rsa_private_crt(const RsaKeyContext* key, const uint8_t input[kRsaBlockSize],
+                    uint8_t output[kRsaBlockSize]);
+
+// Signs the header digest: stores the signature, N and E in the image. Returns 0 or -1.
+int sign_header_rsa(const uint8_t header_digest[32]);

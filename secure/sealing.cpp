@@ -1,0 +1,106 @@
+#include "secure/sealing.hpp"
+
+#include <mbedtls/platform_util.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "digest/sha256.hpp"
+#include "image/image_checksum.hpp"
+#include "secure/aes_cipher.hpp"
+#include "secure/key_files.hpp"
+#include "secure/rsa_signing.hpp"
+
+namespace {
+
+constexpr size_t kDigestSize = 32;
+
+void le_words(const uint8_t* bytes, uint32_t words[4]) {
+    for (size_t i = 0; i < 4; ++i) {
+        const uint8_t* p = bytes + 4 * i;
+        words[i] = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+                   static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+    }
+}
+
+// Signs the header digest with the AES key: its CBC encryption goes into the header.
+int sign_header_aes(const ChipProfile& profile, uint8_t header_digest[kDigestSize]) {
+    uint8_t key[kAesKeySize] = {0};
+    int result = load_aes_key(profile, "%02x ", false, key);
+    if (result == 0) result = aes_cbc_encrypt(key, header_digest, kDigestSize);
+    mbedtls_platform_zeroize(key, sizeof(key));
+    if (result != 0) return -1;
+    print_digest_words("Encypt Sig: 0x%x 0x%x 0x%x 0x%x\r\n", header_digest);
+    memcpy(ImageBuffer + kAesSignatureOffset, header_digest, kAesSignatureSize);
+    return 0;
+}
+
+// Encrypts the payload, stores its checksum, the re-checksum and the image digest, and leaves
+// the header digest in header_digest. Returns 0 or -1.
+int encrypt_and_digest(const ChipProfile& profile, uint8_t header_digest[kDigestSize]) {
+    uint8_t key[kAesKeySize] = {0};
+    if (load_aes_key(profile, "%02x ", true, key) != 0) {
+        mbedtls_platform_zeroize(key, sizeof(key));
+        return -1;
+    }
+    // The data checksum covers the ciphertext, taken from an encrypted copy of the image.
+    memcpy(ScratchBuffer, ImageBuffer, kImageSize);
+    int result = aes_cbc_encrypt(key, ScratchBuffer + kPayloadOffset, kPayloadSize);
+    if (result == 0) {
+        const uint16_t data_checksum = image_checksum(ScratchBuffer + kPayloadOffset, kPayloadSize);
+        printf("Data CheckSum: 0x%04X\n\n", data_checksum);
+        write_u16_le(kDataChecksumOffset, data_checksum);
+
+        // Summed with the first header checksum still in its field, which it then replaces.
+        const uint16_t re_checksum = image_checksum(ImageBuffer, kImageSize);
+        printf("Re-CheckSum: 0x%04X\n\n", re_checksum);
+        write_u16_le(header_layout(profile).header_checksum, re_checksum);
+
+        uint8_t image_digest[kDigestSize];
+        sha256_digest(ImageBuffer, static_cast<int32_t>(kImageSize), image_digest);
+        memcpy(ImageBuffer + kImageDigestOffset, image_digest, kImageDigestSize);
+        print_digest_words("SHA256: 0x%x 0x%x 0x%x 0x%x\r\n", image_digest);
+
+        // Same key and zero IV: this ciphertext is the one the data checksum was taken over.
+        result = aes_cbc_encrypt(key, ImageBuffer + kPayloadOffset, kPayloadSize);
+    }
+    mbedtls_platform_zeroize(key, sizeof(key));
+    if (result != 0) return -1;
+
+    sha256_digest(ImageBuffer, static_cast<int32_t>(kHeaderSize), header_digest);
+    print_digest_words("Sig: 0x%x 0x%x 0x%x 0x%x\r\n", header_digest);
+    return 0;
+}
+
+}  // namespace
+
+void print_digest_words(const char* first_format, const uint8_t bytes[32]) {
+    uint32_t words[4];
+    le_words(bytes, words);
+    printf(first_format, words[0], words[1], words[2], words[3]);
+    le_words(bytes + 16, words);
+    printf("        0x%x 0x%x 0x%x 0x%x\r\n", words[0], words[1], words[2], words[3]);
+}
+
+void prepare_secure_header(const ChipProfile& profile, bool rsa_signed) {
+    if (!profile.secure_header) return;
+    write_u16_le(kSecureMarkerOffset, kSecureMarkerValue);
+    write_u16_le(kDataChecksumOffset, 0);
+    // The RSA signature field includes the AES signature field.
+    memset(ImageBuffer + kRsaSignatureOffset, 0, kRsaSignatureSize);
+    memset(ImageBuffer + kImageDigestOffset, 0, kImageDigestSize);
+    if (rsa_signed) {
+        memset(ImageBuffer + kRsaExponentOffset, 0, kRsaExponentSize);
+        memset(ImageBuffer + kRsaModulusOffset, 0, kRsaModulusSize);
+    }
+}
+
+int seal_image(const ChipProfile& profile, bool rsa_signed) {
+    uint8_t header_digest[kDigestSize];
+    if (encrypt_and_digest(profile, header_digest) != 0) return -1;
+    printf("WIN32 system !!\r\n");
+    const int result =
+        rsa_signed ? sign_header_rsa(header_digest) : sign_header_aes(profile, header_digest);
+    mbedtls_platform_zeroize(header_digest, sizeof(header_digest));
+    return result;
+}
