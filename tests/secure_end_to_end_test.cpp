@@ -101,7 +101,7 @@ TEST_F(SecureImages, AesSignedImageMatchesOpensslAnswers) {
     EXPECT_EQ(out[141], 0x55);
     Bytes data_field = slice(out, 512, 32768);
     const uint32_t data_sum = rom_sum(data_field, 0, data_field.size());
-    EXPECT_EQ(static_cast<uint16_t>(data_sum + (out[142] | out[143] << 8)), 0);
+    EXPECT_EQ(static_cast<uint16_t>(data_sum + static_cast<uint32_t>(out[142] | out[143] << 8)), 0);
 
     // The image digest covers the plaintext image with the digest and signature fields zero.
     Bytes image = out;
