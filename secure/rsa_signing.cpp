@@ -29,14 +29,11 @@ bool is_usable_private_key(const RsaKeyContext* key) {
            is_positive(&key->QP);
 }
 
-// Stores value at image offset pos as a little-endian integer of size bytes. Returns 0 or a
-// negative code when it does not fit.
-int store_little_endian(const mbedtls_mpi* value, size_t pos, size_t size) {
-    uint8_t big_endian[kRsaBlockSize];
-    const int result = mbedtls_mpi_write_binary(value, big_endian, size);
-    if (result != 0) return result;
+// Stores value, which fits in size bytes, at image offset pos least significant byte first.
+void store_little_endian(const mbedtls_mpi* value, size_t pos, size_t size) {
+    uint8_t big_endian[kRsaBlockSize] = {0};
+    mbedtls_mpi_write_binary(value, big_endian, size);
     for (size_t i = 0; i < size; ++i) ImageBuffer[pos + i] = big_endian[size - 1 - i];
-    return 0;
 }
 
 void print_signature(const uint8_t output[kRsaBlockSize]) {
@@ -89,17 +86,19 @@ int sign_with(RsaKeyContext* key, const uint8_t header_digest[32], uint8_t input
     memcpy(ImageBuffer + kRsaSignatureOffset, output, kRsaSignatureSize);
 
     if (load_rsa_public(key) != 0) return -1;
+    // Sizes first: they bound the cost of the check below whatever the file holds.
+    if (mbedtls_mpi_size(&key->N) > kRsaModulusSize || mbedtls_mpi_size(&key->E) > kRsaExponentSize) {
+        printf(" failed\n  ! rsa_pub.txt holds a value too large for the header (N at most 128"
+               " bytes, E at most 32 bytes)\n\n");
+        return -1;
+    }
     if (!signature_verifies(key, output, input)) {
         printf(" failed\n  ! rsa_priv.txt and rsa_pub.txt do not belong together: the signature"
                " does not verify with the public key\n\n");
         return -1;
     }
-    if (store_little_endian(&key->N, kRsaModulusOffset, kRsaModulusSize) != 0 ||
-        store_little_endian(&key->E, kRsaExponentOffset, kRsaExponentSize) != 0) {
-        printf(" failed\n  ! rsa_pub.txt holds a value too large for the header (N at most 128"
-               " bytes, E at most 32 bytes)\n\n");
-        return -1;
-    }
+    store_little_endian(&key->N, kRsaModulusOffset, kRsaModulusSize);
+    store_little_endian(&key->E, kRsaExponentOffset, kRsaExponentSize);
     return 0;
 }
 

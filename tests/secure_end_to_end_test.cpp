@@ -271,6 +271,9 @@ TEST_F(SecureImages, RsaFailuresWriteNothing) {
         {"no public key", "pair-high", nullptr, true,
          " failed\n  ! Could not open rsa_pub.txt\n  ! Please run rsa_genkey first\n\n"},
         {"public key of another pair", "pair-high", "pair-a", true, mismatch},
+        {"public modulus longer than the header", "pair-high", "long-2048", true,
+         " failed\n  ! rsa_pub.txt holds a value too large for the header (N at most 128 bytes, E"
+         " at most 32 bytes)\n\n"},
         {"digest above the modulus", "pair-a", "pair-a", false, too_large},
         {"1017-bit modulus", "short-1017", "short-1017", false, too_large},
         {"512-bit modulus", "small-512", "small-512", false,
