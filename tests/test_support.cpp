@@ -1,6 +1,7 @@
 #include "tests/test_support.hpp"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 Bytes read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -53,27 +55,57 @@ std::string capture_stdout(const std::function<void()>& fn) {
     return text;
 }
 
-ToolRun run_tool(const std::string& dir, const std::vector<std::string>& args) {
-    int pipe_fds[2];
-    if (pipe(pipe_fds) != 0) return {-1, ""};
+ToolRun run_tool(const std::string& dir, const std::vector<std::string>& args,
+                 const std::string* stdin_data) {
+    int out_fds[2];
+    int in_fds[2] = {-1, -1};
+    if (pipe(out_fds) != 0) return {-1, ""};
+    if (stdin_data != nullptr && pipe(in_fds) != 0) return {-1, ""};
+
+    std::vector<std::string> words;
+    const char* wrapper = getenv("BOOTSEAL_TEST_WRAPPER");
+    if (wrapper != nullptr) {
+        std::istringstream split(wrapper);
+        for (std::string word; split >> word;) words.push_back(word);
+    }
+    words.push_back(BOOTSEAL_EXE);
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+
     const pid_t pid = fork();
     if (pid == 0) {
-        dup2(pipe_fds[1], STDOUT_FILENO);
-        close(pipe_fds[0]);
-        close(pipe_fds[1]);
-        const int null_fd = open("/dev/null", O_RDONLY);
-        dup2(null_fd, STDIN_FILENO);
+        dup2(out_fds[1], STDOUT_FILENO);
+        close(out_fds[0]);
+        close(out_fds[1]);
+        if (stdin_data != nullptr) {
+            dup2(in_fds[0], STDIN_FILENO);
+            close(in_fds[0]);
+            close(in_fds[1]);
+        } else {
+            const int null_fd = open("/dev/null", O_RDONLY);
+            dup2(null_fd, STDIN_FILENO);
+        }
         if (chdir(dir.c_str()) != 0) _exit(127);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(BOOTSEAL_EXE));
-        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        execv(BOOTSEAL_EXE, argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
-    close(pipe_fds[1]);
-    ToolRun run{-1, drain(pipe_fds[0])};
-    close(pipe_fds[0]);
+    close(out_fds[1]);
+    if (stdin_data != nullptr) {
+        close(in_fds[0]);
+        // The tool may stop reading early; a broken pipe here is not the test's concern.
+        signal(SIGPIPE, SIG_IGN);
+        size_t done = 0;
+        while (done < stdin_data->size()) {
+            const ssize_t n = write(in_fds[1], stdin_data->data() + done, stdin_data->size() - done);
+            if (n <= 0) break;
+            done += static_cast<size_t>(n);
+        }
+        close(in_fds[1]);
+    }
+    ToolRun run{-1, drain(out_fds[0])};
+    close(out_fds[0]);
     int status = 0;
     waitpid(pid, &status, 0);
     if (WIFEXITED(status)) run.status = WEXITSTATUS(status);

@@ -23,8 +23,11 @@ struct ToolRun {
     std::string output;  // everything written to standard output
 };
 
-// Runs the built bootseal with args in folder dir, standard input closed to /dev/null.
-ToolRun run_tool(const std::string& dir, const std::vector<std::string>& args);
+// Runs the built bootseal with args in folder dir. Standard input is /dev/null, or a pipe that
+// carries stdin_data when it is given. BOOTSEAL_TEST_WRAPPER, when set, is a command (such as
+// valgrind with its options) that the tool runs under.
+ToolRun run_tool(const std::string& dir, const std::vector<std::string>& args,
+                 const std::string* stdin_data = nullptr);
 
 // Runs a shell command line and returns its standard output (for openssl known answers).
 std::string shell_output(const std::string& command);
