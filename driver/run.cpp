@@ -1,9 +1,9 @@
 #include "driver/run.hpp"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
+#include "driver/mode.hpp"
 #include "image/dram_table.hpp"
 #include "image/header_display.hpp"
 #include "image/image_checksum.hpp"
@@ -13,18 +13,6 @@
 #include "secure/wr_key.hpp"
 
 namespace {
-
-enum class Mode { kPlain, kAesSigned, kRsaSigned, kWrKey };
-
-// Decimal conversion with atoi's rules: leading blanks, a sign, digits; anything else gives 0.
-int parse_number(const char* text) { return static_cast<int>(strtol(text, nullptr, 10)); }
-
-Mode decide_mode(const ChipProfile& profile, int secure_boot) {
-    if (secure_boot == 3 && !profile.never_wr_key) return Mode::kWrKey;
-    if (secure_boot == 0) return Mode::kPlain;
-    if (secure_boot == 2 && profile.can_sign_rsa) return Mode::kRsaSigned;
-    return Mode::kAesSigned;
-}
 
 // Fills in the boot header of a loader: tag, DRAM parameter count and header checksum.
 int build_boot_header(const ChipProfile& profile, const HeaderLayout& layout, int chip_id) {
@@ -66,7 +54,7 @@ int run_bootseal(int argc, char** argv) {
         secure_boot = parse_number(argv[4]);
         printf("secure boot: %d\n", secure_boot);
     }
-    const Mode mode = decide_mode(profile, secure_boot);
+    const SealMode mode = decide_mode(profile, secure_boot);
     const HeaderLayout layout = header_layout(profile);
     memset(ImageBuffer, 0, sizeof(ImageBuffer));
     int bytes_read = 0;
@@ -75,12 +63,12 @@ int run_bootseal(int argc, char** argv) {
         return -1;
     }
 
-    if (mode == Mode::kWrKey) {
+    if (mode == SealMode::kWrKey) {
         if (make_wr_key_image(profile) != 0) return -1;
     } else {
         if (build_boot_header(profile, layout, chip_id) != 0) return -1;
-        const bool secure = mode != Mode::kPlain;
-        const bool rsa_signed = mode == Mode::kRsaSigned;
+        const bool secure = mode != SealMode::kPlain;
+        const bool rsa_signed = mode == SealMode::kRsaSigned;
         if (secure) prepare_secure_header(profile, rsa_signed);
         store_header_checksum(layout);
         if (secure && seal_image(profile, rsa_signed) != 0) return -1;

@@ -67,9 +67,7 @@ void describe_command(const Command& command) {
     }
 }
 
-}  // namespace
-
-int count_dram_params(size_t table_pos, const ChipProfile& profile) {
+int walk_dram_table(size_t table_pos, const ChipProfile& profile, bool describe) {
     int count = 0;
     size_t pos = table_pos;
     // Words past the end of the image read as zero, so a walk off the end stops there.
@@ -77,13 +75,25 @@ int count_dram_params(size_t table_pos, const ChipProfile& profile) {
     while (command.type != 0 || command.value != 0) {
         const TypeRule rule = rule_for(command.type, profile);
         if (rule.counted) ++count;
-        describe_command(command);  // only the four-bit encoding has types 8 to 10
+        if (describe) describe_command(command);  // only the four-bit encoding has types 8 to 10
         pos += rule.has_data ? 8 : 4;
         if (pos > kImageSize) pos = kImageSize;
         command = split_command(read_u32_le(pos), profile.encoding);
     }
     return count;
 }
+
+}  // namespace
+
+int count_dram_params(size_t table_pos, const ChipProfile& profile) {
+    return walk_dram_table(table_pos, profile, true);
+}
+
+int count_dram_params_quietly(size_t table_pos, const ChipProfile& profile) {
+    return walk_dram_table(table_pos, profile, false);
+}
+
+int stored_dram_param_count(size_t pos) { return read_u16_le(pos) & 0xFFF; }
 
 void store_dram_param_count(size_t pos, int count) {
     if (pos + 2 > kImageSize) return;

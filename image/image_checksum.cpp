@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-uint16_t image_checksum(const uint8_t* data, size_t length) {
+uint32_t image_checksum_sum(const uint8_t* data, size_t length) {
     uint32_t ui32BinDataSumValue = 0;
     const size_t halfwords = length / 2;
     for (size_t i = 0; i < halfwords; ++i) {
@@ -12,6 +12,11 @@ uint16_t image_checksum(const uint8_t* data, size_t length) {
                                   static_cast<uint32_t>(data[2 * i + 1]) << 8;
         ui32BinDataSumValue += halfword + static_cast<uint32_t>(i);
     }
+    return ui32BinDataSumValue;
+}
+
+uint16_t image_checksum(const uint8_t* data, size_t length) {
+    const uint32_t ui32BinDataSumValue = image_checksum_sum(data, length);
     printf("##ui32BinDataSumValue: 0x%08X\n", ui32BinDataSumValue);
     return static_cast<uint16_t>(0x10000u - (ui32BinDataSumValue & 0xFFFFu));
 }

@@ -6,6 +6,9 @@
 
 #include "image/image_layout.hpp"
 
+// Returns the 32-bit sum of the halfwords of data[0..length) plus each halfword's index.
+uint32_t image_checksum_sum(const uint8_t* data, size_t length);
+
 // Sums the halfwords of data[0..length) plus each halfword's index, prints the raw 32-bit sum and
 // returns the value that brings the 16-bit sum to zero when stored in a field that was zero.
 uint16_t image_checksum(const uint8_t* data, size_t length);

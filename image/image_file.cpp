@@ -29,13 +29,14 @@ std::string folder_of(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-// Creates a fresh file beside target with the permissions a plain create would give.
-int create_temporary(const std::string& target, std::string* temp_path) {
+// Creates a fresh file beside target with create_mode less the umask.
+int create_temporary(const std::string& target, unsigned create_mode, std::string* temp_path) {
     const std::string folder = folder_of(target);
     for (int attempt = 0; attempt < 100; ++attempt) {
         *temp_path = folder + ".bootseal." + std::to_string(getpid()) + "." +
                      std::to_string(attempt) + ".tmp";
-        const int fd = open(temp_path->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = open(temp_path->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                            static_cast<mode_t>(create_mode));
         if (fd >= 0 || errno != EEXIST) return fd;
     }
     return -1;
@@ -61,22 +62,17 @@ void sync_folder(const std::string& target) {
 }
 
 // Devices and FIFOs are written in place, as a plain open for writing would.
-int write_in_place(const char* path, const uint8_t* buffer, size_t size) {
+WriteResult write_in_place(const char* path, const uint8_t* data, size_t size,
+                           void (*on_open)(const char*)) {
     FILE* file = fopen(path, "wb");
-    if (file == nullptr) {
-        printf("Can't open '%s' !\n", path);
-        return 1;
-    }
-    printf("Writing '%s'...\n", path);
-    const size_t written = fwrite(buffer, 1, size, file);
+    if (file == nullptr) return WriteResult::kCannotOpen;
+    if (on_open != nullptr) on_open(path);
+    const size_t written = fwrite(data, 1, size, file);
     const bool closed = fclose(file) == 0;
-    if (written != size || !closed) {
-        printf("file writing error !\n");
-        return 1;
-    }
-    printf("write size = %d\n", static_cast<int>(size));
-    return 0;
+    return written == size && closed ? WriteResult::kWritten : WriteResult::kWriteFailed;
 }
+
+void announce_writing(const char* path) { printf("Writing '%s'...\n", path); }
 
 }  // namespace
 
@@ -124,50 +120,55 @@ int read_image(const char* path, uint8_t* buffer, int* bytes_read) {
     return 0;
 }
 
-int write_image(const char* path, const uint8_t* buffer, size_t size) {
+WriteResult replace_file(const char* path, const uint8_t* data, size_t size, unsigned create_mode,
+                         bool keep_mode, void (*on_open)(const char* path)) {
     std::string target = path;
     struct stat existing;
     const bool exists = stat(path, &existing) == 0;
-    if (exists && S_ISDIR(existing.st_mode)) {
-        printf("Can't open '%s' !\n", path);
-        return 1;
-    }
-    if (exists && !S_ISREG(existing.st_mode)) return write_in_place(path, buffer, size);
+    if (exists && S_ISDIR(existing.st_mode)) return WriteResult::kCannotOpen;
+    if (exists && !S_ISREG(existing.st_mode)) return write_in_place(path, data, size, on_open);
     if (exists) {
         // A file the user may not write is refused, as a plain open would refuse it.
-        if (access(path, W_OK) != 0) {
-            printf("Can't open '%s' !\n", path);
-            return 1;
-        }
+        if (access(path, W_OK) != 0) return WriteResult::kCannotOpen;
         // Replace the file a link points to, not the link.
         char resolved[PATH_MAX];
         if (realpath(path, resolved) != nullptr) target = resolved;
     }
 
     std::string temp_path;
-    const int fd = create_temporary(target, &temp_path);
-    if (fd < 0) {
-        printf("Can't open '%s' !\n", path);
-        return 1;
-    }
-    printf("Writing '%s'...\n", path);
-    if (exists) {
+    const int fd = create_temporary(target, create_mode, &temp_path);
+    if (fd < 0) return WriteResult::kCannotOpen;
+    if (on_open != nullptr) on_open(path);
+    if (exists && keep_mode) {
         // Keep the permissions and, where allowed, the owner of the file being replaced.
         fchmod(fd, existing.st_mode & 07777);
         if (fchown(fd, existing.st_uid, existing.st_gid) != 0) {
             // Not the owner's to give away: the file keeps the writer's ownership.
         }
     }
-    bool ok = write_all(fd, buffer, size);
+    bool ok = write_all(fd, data, size);
     ok = fsync(fd) == 0 && ok;
     ok = close(fd) == 0 && ok;
     ok = ok && rename(temp_path.c_str(), target.c_str()) == 0;
     if (!ok) {
         unlink(temp_path.c_str());
-        printf("file writing error !\n");
-        return 1;
+        return WriteResult::kWriteFailed;
     }
     sync_folder(target);
-    printf("write size = %d\n", static_cast<int>(size));
-    return 0;
+    return WriteResult::kWritten;
+}
+
+int write_image(const char* path, const uint8_t* buffer, size_t size) {
+    switch (replace_file(path, buffer, size, 0666, true, announce_writing)) {
+        case WriteResult::kWritten:
+            printf("write size = %d\n", static_cast<int>(size));
+            return 0;
+        case WriteResult::kCannotOpen:
+            printf("Can't open '%s' !\n", path);
+            return 1;
+        case WriteResult::kWriteFailed:
+            break;
+    }
+    printf("file writing error !\n");
+    return 1;
 }

@@ -40,45 +40,46 @@ bool is_key_token(const char* token, size_t length) {
     return true;
 }
 
-int read_key_token(FILE* file, const char* byte_format, uint8_t key[kAesKeySize]) {
-    char token[kTokenBufferSize];
-    size_t length = read_token(file, token, sizeof(token));
-    while (length > 0 && token[0] == '#') length = read_token(file, token, sizeof(token));
-    if (!is_key_token(token, length)) {
-        mbedtls_platform_zeroize(token, sizeof(token));
-        printf("%s", kBadAesKey);
-        return -1;
-    }
-    for (size_t i = 0; i < kAesKeySize; ++i) {
-        char pair[3] = {token[2 * i], token[2 * i + 1], '\0'};
-        key[i] = static_cast<uint8_t>(strtol(pair, nullptr, 16) & 0xFF);
-        printf(byte_format, key[i]);
-        mbedtls_platform_zeroize(pair, sizeof(pair));
-    }
-    printf("\r\n");
-    mbedtls_platform_zeroize(token, sizeof(token));
-    return 0;
-}
-
-int read_rsa_values(const char* path, mbedtls_mpi* const* values, size_t count) {
-    FILE* file = fopen(path, "rb");
-    if (file == nullptr) {
+// Reads an RSA key file, printing the reason of a failure. Returns 0 or -1.
+int load_rsa_values(const char* path, mbedtls_mpi* const* values, size_t count) {
+    const int result = read_rsa_file(path, values, count);
+    if (result == kRsaFileMissing) {
         printf(" failed\n  ! Could not open %s\n  ! Please run rsa_genkey first\n\n", path);
-        return -1;
+    } else if (result != 0) {
+        printf(" failed\n  ! mbedtls_mpi_read_file returned %d\n\n", result);
     }
-    for (size_t i = 0; i < count; ++i) {
-        const int result = mbedtls_mpi_read_file(values[i], 16, file);
-        if (result != 0) {
-            printf(" failed\n  ! mbedtls_mpi_read_file returned %d\n\n", result);
-            fclose(file);
-            return -1;
-        }
-    }
-    fclose(file);
-    return 0;
+    return result == 0 ? 0 : -1;
 }
 
 }  // namespace
+
+int parse_aes_key(FILE* file, uint8_t key[kAesKeySize]) {
+    char token[kTokenBufferSize];
+    size_t length = read_token(file, token, sizeof(token));
+    while (length > 0 && token[0] == '#') length = read_token(file, token, sizeof(token));
+    int result = -1;
+    if (is_key_token(token, length)) {
+        for (size_t i = 0; i < kAesKeySize; ++i) {
+            char pair[3] = {token[2 * i], token[2 * i + 1], '\0'};
+            key[i] = static_cast<uint8_t>(strtol(pair, nullptr, 16) & 0xFF);
+            mbedtls_platform_zeroize(pair, sizeof(pair));
+        }
+        result = 0;
+    }
+    mbedtls_platform_zeroize(token, sizeof(token));
+    return result;
+}
+
+int read_rsa_file(const char* path, mbedtls_mpi* const* values, size_t count) {
+    FILE* file = fopen(path, "rb");
+    if (file == nullptr) return kRsaFileMissing;
+    int result = 0;
+    for (size_t i = 0; i < count && result == 0; ++i) {
+        result = mbedtls_mpi_read_file(values[i], 16, file);
+    }
+    fclose(file);
+    return result;
+}
 
 void default_aes_key(bool second_variant, uint8_t key[kAesKeySize]) {
     // Assembled a byte at a time so that the key never stands as one constant in the binary.
@@ -118,9 +119,15 @@ int load_aes_key(const ChipProfile& profile, const char* byte_format, bool annou
         return 0;
     }
     printf("AES-Key:\r\n");
-    const int result = read_key_token(file, byte_format, key);
+    const int result = parse_aes_key(file, key);
     fclose(file);
-    return result;
+    if (result != 0) {
+        printf("%s", kBadAesKey);
+        return -1;
+    }
+    for (size_t i = 0; i < kAesKeySize; ++i) printf(byte_format, key[i]);
+    printf("\r\n");
+    return 0;
 }
 
 void rsa_key_init(RsaKeyContext* context) {
@@ -141,12 +148,12 @@ void rsa_key_free(RsaKeyContext* context) {
 int load_rsa_private(RsaKeyContext* context) {
     mbedtls_mpi* const values[] = {&context->N,  &context->D,  &context->P, &context->Q,
                                    &context->DP, &context->DQ, &context->QP};
-    if (read_rsa_values("rsa_priv.txt", values, 7) != 0) return -1;
+    if (load_rsa_values("rsa_priv.txt", values, 7) != 0) return -1;
     context->len = (mbedtls_mpi_bitlen(&context->N) + 7) / 8;
     return 0;
 }
 
 int load_rsa_public(RsaKeyContext* context) {
     mbedtls_mpi* const values[] = {&context->N, &context->E};
-    return read_rsa_values("rsa_pub.txt", values, 2);
+    return load_rsa_values("rsa_pub.txt", values, 2);
 }

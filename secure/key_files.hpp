@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #include "image/image_layout.hpp"
 #include "secure/aes_cipher.hpp"
@@ -23,6 +24,18 @@ void default_aes_key(bool second_variant, uint8_t key[kAesKeySize]);
 // profile's default key, announcing it when announce_default is set. Returns 0 or -1.
 int load_aes_key(const ChipProfile& profile, const char* byte_format, bool announce_default,
                  uint8_t key[kAesKeySize]);
+
+// Reads the AES key from an open aes.txt without printing: comment words starting with "#" are
+// skipped and the next word must be exactly 32 hexadecimal digits. Returns 0 or -1.
+int parse_aes_key(FILE* file, uint8_t key[kAesKeySize]);
+
+// What read_rsa_file returns when the file cannot be opened; other failures are the dependency's
+// negative codes.
+constexpr int kRsaFileMissing = 1;
+
+// Reads count values, one per line, from the file at path without printing. Returns 0,
+// kRsaFileMissing or the first non-zero code of mbedtls_mpi_read_file.
+int read_rsa_file(const char* path, mbedtls_mpi* const* values, size_t count);
 
 // Initialises and frees (wiping) every value of an RSA key context.
 void rsa_key_init(RsaKeyContext* context);

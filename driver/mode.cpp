@@ -1,0 +1,12 @@
+#include "driver/mode.hpp"
+
+#include <cstdlib>
+
+SealMode decide_mode(const ChipProfile& profile, int secure_boot) {
+    if (secure_boot == 3 && !profile.never_wr_key) return SealMode::kWrKey;
+    if (secure_boot == 0) return SealMode::kPlain;
+    if (secure_boot == 2 && profile.can_sign_rsa) return SealMode::kRsaSigned;
+    return SealMode::kAesSigned;
+}
+
+int parse_number(const char* text) { return static_cast<int>(strtol(text, nullptr, 10)); }
