@@ -57,10 +57,18 @@ std::string capture_stdout(const std::function<void()>& fn) {
 
 ToolRun run_tool(const std::string& dir, const std::vector<std::string>& args,
                  const std::string* stdin_data) {
+    return run_program(BOOTSEAL_EXE, dir, args, stdin_data);
+}
+
+ToolRun run_program(const char* program, const std::string& dir,
+                    const std::vector<std::string>& args, const std::string* stdin_data) {
     int out_fds[2];
+    char error_template[] = "/tmp/bootseal-stderr-XXXXXX";
+    const int error_fd = mkstemp(error_template);
+    unlink(error_template);
     int in_fds[2] = {-1, -1};
-    if (pipe(out_fds) != 0) return {-1, ""};
-    if (stdin_data != nullptr && pipe(in_fds) != 0) return {-1, ""};
+    if (pipe(out_fds) != 0) return {-1, "", ""};
+    if (stdin_data != nullptr && pipe(in_fds) != 0) return {-1, "", ""};
 
     std::vector<std::string> words;
     const char* wrapper = getenv("BOOTSEAL_TEST_WRAPPER");
@@ -68,7 +76,7 @@ ToolRun run_tool(const std::string& dir, const std::vector<std::string>& args,
         std::istringstream split(wrapper);
         for (std::string word; split >> word;) words.push_back(word);
     }
-    words.push_back(BOOTSEAL_EXE);
+    words.push_back(program);
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
@@ -77,6 +85,7 @@ ToolRun run_tool(const std::string& dir, const std::vector<std::string>& args,
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(out_fds[1], STDOUT_FILENO);
+        if (error_fd >= 0) dup2(error_fd, STDERR_FILENO);
         close(out_fds[0]);
         close(out_fds[1]);
         if (stdin_data != nullptr) {
@@ -104,11 +113,16 @@ ToolRun run_tool(const std::string& dir, const std::vector<std::string>& args,
         }
         close(in_fds[1]);
     }
-    ToolRun run{-1, drain(out_fds[0])};
+    ToolRun run{-1, drain(out_fds[0]), ""};
     close(out_fds[0]);
     int status = 0;
     waitpid(pid, &status, 0);
     if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+    if (error_fd >= 0) {
+        lseek(error_fd, 0, SEEK_SET);
+        run.errors = drain(error_fd);
+        close(error_fd);
+    }
     return run;
 }
 

@@ -21,6 +21,7 @@ std::string capture_stdout(const std::function<void()>& fn);
 struct ToolRun {
     int status;          // exit status, 0..255; -1 when the tool did not exit normally
     std::string output;  // everything written to standard output
+    std::string errors;  // standard error, for run_program
 };
 
 // Runs the built bootseal with args in folder dir. Standard input is /dev/null, or a pipe that
@@ -28,6 +29,10 @@ struct ToolRun {
 // valgrind with its options) that the tool runs under.
 ToolRun run_tool(const std::string& dir, const std::vector<std::string>& args,
                  const std::string* stdin_data = nullptr);
+
+// Runs another built program the same way; its standard error is kept in ToolRun::errors.
+ToolRun run_program(const char* program, const std::string& dir,
+                    const std::vector<std::string>& args, const std::string* stdin_data = nullptr);
 
 // Runs a shell command line and returns its standard output (for openssl known answers).
 std::string shell_output(const std::string& command);

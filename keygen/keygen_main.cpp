@@ -1,0 +1,150 @@
+// bootseal-keygen: makes the key files that bootseal reads.
+#include <getopt.h>
+#include <mbedtls/ctr_drbg.h>
+#include <mbedtls/entropy.h>
+#include <mbedtls/platform_util.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "image/image_file.hpp"
+#include "keygen/rsa_keygen.hpp"
+
+namespace {
+
+const char kUsage[] =
+    "Usage: bootseal-keygen [--dir DIR] [--aes] [--force]\n"
+    "\n"
+    "Writes a new 1024-bit RSA key pair for bootseal: rsa_priv.txt (N, D, P, Q, DP, DQ, QP;\n"
+    "readable by its owner only) and rsa_pub.txt (N and E = 65537). The modulus starts with the\n"
+    "byte 0xFF, so that nearly every image can be signed.\n"
+    "\n"
+    "  --dir DIR   write the files into DIR (default: the working directory)\n"
+    "  --aes       also write aes.txt with a random AES-128 key\n"
+    "  --force     replace key files that already exist\n"
+    "  --help      show this help and exit\n"
+    "  --version   show the version and exit\n"
+    "\n"
+    "Exit status: 0 when the files were written, 1 when they were not, 2 for a usage error.\n";
+
+int usage_error(const char* message) {
+    fprintf(stderr, "bootseal-keygen: %s\nTry 'bootseal-keygen --help' for more information.\n",
+            message);
+    return 2;
+}
+
+bool write_key_file(const std::string& path, const std::string& text, unsigned mode) {
+    const WriteResult result =
+        replace_file(path.c_str(), reinterpret_cast<const uint8_t*>(text.data()), text.size(),
+                     mode, false, nullptr);
+    if (result != WriteResult::kWritten) {
+        fprintf(stderr, "bootseal-keygen: cannot write '%s'\n", path.c_str());
+        return false;
+    }
+    // The umask may only take permissions away; make the mode exact.
+    chmod(path.c_str(), static_cast<mode_t>(mode));
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    static const option kOptions[] = {{"dir", required_argument, nullptr, 'd'},
+                                      {"aes", no_argument, nullptr, 'a'},
+                                      {"force", no_argument, nullptr, 'f'},
+                                      {"help", no_argument, nullptr, 'h'},
+                                      {"version", no_argument, nullptr, 'v'},
+                                      {nullptr, 0, nullptr, 0}};
+    std::string dir = ".";
+    bool with_aes = false, force = false;
+    opterr = 0;
+    for (;;) {
+        const int option = getopt_long(argc, argv, "", kOptions, nullptr);
+        if (option == -1) break;
+        switch (option) {
+            case 'd':
+                dir = optarg;
+                break;
+            case 'a':
+                with_aes = true;
+                break;
+            case 'f':
+                force = true;
+                break;
+            case 'h':
+                fputs(kUsage, stdout);
+                return 0;
+            case 'v':
+                printf("bootseal-keygen %s\n", BOOTSEAL_VERSION);
+                return 0;
+            default:
+                return usage_error("unknown or incomplete option");
+        }
+    }
+    if (optind != argc) return usage_error("takes no arguments besides options");
+
+    const std::string priv_path = dir + "/rsa_priv.txt";
+    const std::string pub_path = dir + "/rsa_pub.txt";
+    const std::string aes_path = dir + "/aes.txt";
+    if (!force) {
+        for (const std::string& path : {priv_path, pub_path, aes_path}) {
+            if (path == aes_path && !with_aes) continue;
+            if (access(path.c_str(), F_OK) == 0) {
+                fprintf(stderr, "bootseal-keygen: '%s' exists; nothing written (use --force to replace it)\n",
+                        path.c_str());
+                return 1;
+            }
+        }
+    }
+
+    mbedtls_entropy_context entropy;
+    mbedtls_ctr_drbg_context drbg;
+    mbedtls_entropy_init(&entropy);
+    mbedtls_ctr_drbg_init(&drbg);
+    RsaKeyContext key;
+    rsa_key_init(&key);
+    const char personal[] = "bootseal-keygen";
+    int result = mbedtls_ctr_drbg_seed(&drbg, mbedtls_entropy_func, &entropy,
+                                       reinterpret_cast<const unsigned char*>(personal),
+                                       sizeof(personal) - 1);
+    if (result == 0) result = generate_rsa_key(&key, mbedtls_ctr_drbg_random, &drbg);
+    unsigned char aes_key[16] = {0};
+    if (result == 0 && with_aes) result = mbedtls_ctr_drbg_random(&drbg, aes_key, sizeof(aes_key));
+
+    int status = 0;
+    if (result != 0) {
+        fprintf(stderr, "bootseal-keygen: key generation failed (%d)\n", result);
+        status = 1;
+    } else {
+        std::string priv_text = format_rsa_private(key);
+        bool ok = write_key_file(priv_path, priv_text, 0600) &&
+                  write_key_file(pub_path, format_rsa_public(key), 0644);
+        mbedtls_platform_zeroize(&priv_text[0], priv_text.size());
+        if (ok && with_aes) {
+            std::string aes_text;
+            char pair[3];
+            for (unsigned char byte : aes_key) {
+                snprintf(pair, sizeof(pair), "%02x", byte);
+                aes_text += pair;
+            }
+            aes_text += "\n";
+            ok = write_key_file(aes_path, aes_text, 0600);
+            mbedtls_platform_zeroize(&aes_text[0], aes_text.size());
+        }
+        if (ok) {
+            printf("wrote %s (mode 0600)\nwrote %s\n", priv_path.c_str(), pub_path.c_str());
+            if (with_aes) printf("wrote %s (mode 0600)\n", aes_path.c_str());
+            printf("modulus: %u bits, top byte 0xFF, E = 65537\n",
+                   static_cast<unsigned>(mbedtls_mpi_bitlen(&key.N)));
+        } else {
+            status = 1;
+        }
+    }
+    mbedtls_platform_zeroize(aes_key, sizeof(aes_key));
+    rsa_key_free(&key);
+    mbedtls_ctr_drbg_free(&drbg);
+    mbedtls_entropy_free(&entropy);
+    return status;
+}

@@ -1,0 +1,256 @@
+// bootseal-keygen and bootseal-verify against images the built bootseal makes.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/test_support.hpp"
+
+namespace {
+
+struct SealCase {
+    const char* chip;
+    const char* mode;
+};
+
+const SealCase kEveryKind[] = {
+    {"229", "0"}, {"173", "0"}, {"229", "1"}, {"341", "3"}, {"227", "2"}, {"341", "2"}, {"229", "3"},
+};
+
+class Companions : public TempDirTest {
+protected:
+    ToolRun verify(const std::string& image, const char* chip, const char* mode,
+                   std::vector<std::string> extra = {}) {
+        std::vector<std::string> args = {image, "--chip", chip, "--secure", mode};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return run_program(VERIFY_EXE, dir_, args);
+    }
+    ToolRun seal(const SealCase& c, const std::string& out) {
+        return run_tool(dir_, {"in.bin", out, c.chip, c.mode});
+    }
+    void sample(const char* chip) {
+        Bytes input = read_file(SAMPLE_LOADER);
+        if (std::string(chip) == "173") {  // layout B: move the header up by sixteen bytes
+            Bytes moved(input.size(), 0);
+            std::copy(input.begin(), input.begin() + 48, moved.begin());
+            std::copy(input.begin() + 48, input.begin() + 100, moved.begin() + 64);
+            std::fill(moved.begin() + 80, moved.begin() + 120, 0);
+            std::copy(input.begin() + 112, input.end(), moved.begin() + 112);
+            input = moved;
+        }
+        write_file(path("in.bin"), input);
+    }
+    static size_t count(const std::string& text, const std::string& word) {
+        size_t n = 0;
+        for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) ++n;
+        return n;
+    }
+};
+
+TEST_F(Companions, KeygenThenEveryKindOfImageThenVerifyPasses) {
+    ToolRun keygen = run_program(KEYGEN_EXE, dir_, {"--aes"});
+    ASSERT_EQ(keygen.status, 0) << keygen.errors;
+    struct stat st;
+    ASSERT_EQ(stat(path("rsa_priv.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(stat(path("aes.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    for (const SealCase& c : kEveryKind) {
+        SCOPED_TRACE(std::string(c.chip) + " " + c.mode);
+        sample(c.chip);
+        const ToolRun sealed = seal(c, "out.bin");
+        ASSERT_EQ(sealed.status, 0) << sealed.output;
+        EXPECT_EQ(sealed.output.find(" failed"), std::string::npos);
+        const ToolRun checked = verify("out.bin", c.chip, c.mode, {"--keys", dir_});
+        EXPECT_EQ(checked.status, 0) << checked.output;
+        EXPECT_EQ(count(checked.output, " FAIL "), 0u) << checked.output;
+        EXPECT_NE(checked.output.find("result           OK    every check passed\n"),
+                  std::string::npos);
+    }
+}
+
+TEST_F(Companions, VerifyReportsEachCheckOnItsOwnLine) {
+    sample("341");
+    write_file(path("rsa_priv.txt"),
+               read_file(std::string(TEST_DATA_DIR) + "/keys/pair-high/rsa_priv.txt"));
+    write_file(path("rsa_pub.txt"),
+               read_file(std::string(TEST_DATA_DIR) + "/keys/pair-high/rsa_pub.txt"));
+    ASSERT_EQ(seal({"341", "2"}, "rsa.bin").status, 0);
+    const ToolRun run = verify("rsa.bin", "341", "2");
+    EXPECT_EQ(run.status, 0);
+    const char* names[] = {"size", "boot tag", "dram count", "secure marker", "data checksum",
+                           "payload decrypts", "image digest", "header digest", "rsa signature",
+                           "rsa key", "header checksum"};
+    std::string expected_order;
+    std::string actual_order;
+    for (const char* name : names) expected_order += std::string(name) + ";";
+    std::istringstream lines(run.output);
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, "rsa.bin: chip 341, secure boot 2, RSA-signed image");
+    while (std::getline(lines, line)) {
+        if (line.rfind("result", 0) == 0) break;
+        std::string name = line.substr(0, 16);  // names are padded to sixteen columns
+        name.erase(name.find_last_not_of(' ') + 1);
+        actual_order += name + ";";
+        EXPECT_EQ(line.substr(17, 6), "OK    ") << line;
+    }
+    EXPECT_EQ(actual_order, expected_order);
+    EXPECT_NE(run.output.find("rsa key          OK    the header's key is the one in ./rsa_pub.txt"),
+              std::string::npos);
+}
+
+struct Corruption {
+    const char* name;
+    size_t offset;
+};
+
+TEST_F(Companions, EverySingleByteCorruptionOfASignedImageFails) {
+    write_file(path("rsa_priv.txt"),
+               read_file(std::string(TEST_DATA_DIR) + "/keys/pair-high/rsa_priv.txt"));
+    write_file(path("rsa_pub.txt"),
+               read_file(std::string(TEST_DATA_DIR) + "/keys/pair-high/rsa_pub.txt"));
+    const Corruption common[] = {
+        {"header start", 0},      {"boot tag", 48},        {"header checksum", 50},
+        {"dram count", 56},       {"dram table", 68},      {"key stamp", 116},
+        {"secure marker", 140},   {"data checksum", 142},  {"image digest", 480},
+        {"image digest end", 511}, {"payload start", 512}, {"payload middle", 20000},
+        {"payload end", 32767},
+    };
+    const Corruption aes_only[] = {{"aes signature", 448}, {"aes signature end", 479},
+                                   {"unused header bytes", 300}};
+    const Corruption rsa_only[] = {{"rsa modulus", 192},    {"rsa modulus top", 319},
+                                   {"rsa exponent", 320},   {"rsa exponent top", 351},
+                                   {"rsa signature", 352},  {"rsa signature end", 479}};
+    for (const SealCase& c : {SealCase{"229", "1"}, SealCase{"341", "2"}}) {
+        sample(c.chip);
+        ASSERT_EQ(seal(c, "good.bin").status, 0);
+        const Bytes good = read_file(path("good.bin"));
+        std::vector<Corruption> cases(std::begin(common), std::end(common));
+        if (std::string(c.mode) == "1") {
+            cases.insert(cases.end(), std::begin(aes_only), std::end(aes_only));
+        } else {
+            cases.insert(cases.end(), std::begin(rsa_only), std::end(rsa_only));
+        }
+        for (const Corruption& k : cases) {
+            SCOPED_TRACE(std::string(c.chip) + " " + k.name);
+            Bytes bad = good;
+            bad[k.offset] ^= 0x01;
+            write_file(path("bad.bin"), bad);
+            const ToolRun run = verify("bad.bin", c.chip, c.mode);
+            EXPECT_EQ(run.status, 1) << run.output;
+            EXPECT_GE(count(run.output, " FAIL "), 1u) << run.output;
+        }
+    }
+}
+
+TEST_F(Companions, WrongKeysAreNamedInTheFailure) {
+    sample("229");
+    write_text(path("aes.txt"), "00112233445566778899aabbccddeeff");
+    ASSERT_EQ(seal({"229", "1"}, "aes.bin").status, 0);
+    ASSERT_EQ(seal({"229", "3"}, "wr.bin").status, 0);
+    ASSERT_EQ(mkdir(path("other").c_str(), 0755), 0);
+    write_text(path("other/aes.txt"), "ffeeddccbbaa99887766554433221100");
+    ToolRun run = verify("aes.bin", "229", "1", {"--keys", path("other")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.output.find("aes signature    FAIL  decrypts to "), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find(path("other/aes.txt")), std::string::npos);
+    EXPECT_NE(run.output.find("image digest     FAIL"), std::string::npos);
+    run = verify("wr.bin", "229", "3", {"--keys", path("other")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.output.find("wrapped key      FAIL  unwraps to a key that is not the key of " +
+                              path("other/aes.txt")),
+              std::string::npos)
+        << run.output;
+
+    sample("341");
+    const std::string keys = std::string(TEST_DATA_DIR) + "/keys/";
+    write_file(path("rsa_priv.txt"), read_file(keys + "pair-high/rsa_priv.txt"));
+    write_file(path("rsa_pub.txt"), read_file(keys + "pair-high/rsa_pub.txt"));
+    ASSERT_EQ(seal({"341", "2"}, "rsa.bin").status, 0);
+    write_file(path("other/aes.txt"), read_file(path("aes.txt")));
+    write_file(path("other/rsa_pub.txt"), read_file(keys + "pair-a/rsa_pub.txt"));
+    run = verify("rsa.bin", "341", "2", {"--keys", path("other")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.output.find("rsa signature    OK    verifies with the header's key"),
+              std::string::npos);
+    EXPECT_NE(run.output.find("rsa key          FAIL  the header's key is not the one in " +
+                              path("other/rsa_pub.txt")),
+              std::string::npos)
+        << run.output;
+}
+
+TEST_F(Companions, DecryptWritesThePlaintextAndJsonCarriesTheSameResults) {
+    sample("229");
+    ASSERT_EQ(seal({"229", "1"}, "aes.bin").status, 0);
+    const ToolRun run = verify("aes.bin", "229", "1", {"--decrypt", "plain.bin", "--json"});
+    EXPECT_EQ(run.status, 0) << run.output;
+    Bytes expected = read_file(SAMPLE_LOADER);
+    expected.resize(32768, 0);
+    const Bytes plain = read_file(path("plain.bin"));
+    ASSERT_EQ(plain.size(), 32768u);
+    EXPECT_TRUE(std::equal(plain.begin() + 512, plain.end(), expected.begin() + 512));
+    write_text(path("report.json"), run.output);
+    EXPECT_EQ(shell_output("python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); "
+                           "print(d[\"result\"], len(d[\"checks\"]), d[\"kind\"])' " +
+                           path("report.json")),
+              "OK 10 AES-signed\n");
+}
+
+TEST_F(Companions, UsageErrorsExitWithTwo) {
+    sample("229");
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"in.bin"},
+        {"in.bin", "--chip", "229"},
+        {"in.bin", "--chip", "abc", "--secure", "0"},
+        {"in.bin", "--chip", "229", "--secure", "1x"},
+        {"in.bin", "other.bin", "--chip", "229", "--secure", "0"},
+        {"in.bin", "--chip", "229", "--secure", "0", "--decrypt", "x.bin"},
+        {"in.bin", "--bogus"},
+    };
+    for (const auto& args : bad) {
+        const ToolRun run = run_program(VERIFY_EXE, dir_, args);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.output, "");
+        EXPECT_NE(run.errors.find("Try 'bootseal-verify --help'"), std::string::npos);
+    }
+    EXPECT_EQ(run_program(VERIFY_EXE, dir_, {"--help"}).status, 0);
+    EXPECT_EQ(run_program(KEYGEN_EXE, dir_, {"extra"}).status, 2);
+    EXPECT_EQ(run_program(KEYGEN_EXE, dir_, {"--version"}).output.rfind("bootseal-keygen ", 0), 0u);
+    const ToolRun missing = verify("absent.bin", "229", "0");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.errors.find("cannot read 'absent.bin'"), std::string::npos);
+    write_file(path("short.bin"), Bytes(100, 0));
+    const ToolRun short_image = verify("short.bin", "229", "0");
+    EXPECT_EQ(short_image.status, 1);
+    EXPECT_NE(short_image.output.find("size             FAIL  100 bytes, expected 32768"),
+              std::string::npos);
+}
+
+TEST_F(Companions, KeygenRefusesToOverwriteUnlessForced) {
+    ASSERT_EQ(run_program(KEYGEN_EXE, dir_, {}).status, 0);
+    const Bytes priv = read_file(path("rsa_priv.txt"));
+    const Bytes pub = read_file(path("rsa_pub.txt"));
+    ToolRun run = run_program(KEYGEN_EXE, dir_, {"--dir", dir_});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.errors.find("exists; nothing written"), std::string::npos);
+    EXPECT_EQ(read_file(path("rsa_priv.txt")), priv);
+    // --aes alone also refuses when only aes.txt is in the way.
+    write_text(path("aes.txt"), "mine");
+    run = run_program(KEYGEN_EXE, dir_, {"--aes", "--force"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(read_file(path("rsa_priv.txt")), priv);
+    EXPECT_NE(read_file(path("rsa_pub.txt")), pub);
+    const Bytes aes = read_file(path("aes.txt"));
+    ASSERT_EQ(aes.size(), 33u);
+    EXPECT_EQ(shell_output("grep -cE '^[0-9a-f]{32}$' " + path("aes.txt")), "1\n");
+    const std::string pub_text = shell_output("cat " + path("rsa_pub.txt"));
+    EXPECT_EQ(pub_text.substr(0, 6), "N = FF");
+    EXPECT_EQ(pub_text.substr(pub_text.find("\nE = ")), "\nE = 010001\n");
+    EXPECT_EQ(count(shell_output("cat " + path("rsa_priv.txt")), "\n"), 7u);
+}
+
+}  // namespace

@@ -1,0 +1,294 @@
+#include "verify/image_checks.hpp"
+
+#include <mbedtls/bignum.h>
+#include <mbedtls/platform_util.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "digest/sha256.hpp"
+#include "driver/mode.hpp"
+#include "image/dram_table.hpp"
+#include "image/header_display.hpp"
+#include "image/image_checksum.hpp"
+#include "image/image_layout.hpp"
+#include "secure/aes_cipher.hpp"
+#include "secure/key_files.hpp"
+#include "secure/wr_key.hpp"
+
+namespace {
+
+constexpr size_t kDigestSize = 32;
+
+std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char* pattern, ...) {
+    char text[512];
+    va_list args;
+    va_start(args, pattern);
+    vsnprintf(text, sizeof(text), pattern, args);
+    va_end(args);
+    return text;
+}
+
+std::string hex(const uint8_t* data, size_t size) {
+    std::string text;
+    for (size_t i = 0; i < size; ++i) text += format("%02x", data[i]);
+    return text;
+}
+
+void add(std::vector<CheckResult>* results, const char* name, bool ok, const std::string& detail) {
+    results->push_back({name, ok ? CheckStatus::kOk : CheckStatus::kFail, detail});
+}
+
+void skip(std::vector<CheckResult>* results, const char* name, const std::string& detail) {
+    results->push_back({name, CheckStatus::kSkip, detail});
+}
+
+uint16_t rom_sum16(const uint8_t* data, size_t length) {
+    return static_cast<uint16_t>(image_checksum_sum(data, length));
+}
+
+// The AES key the image should have been made with: aes.txt in the key folder, or the default.
+struct KeySource {
+    bool ok;
+    std::string description;
+};
+
+KeySource load_key(const std::string& dir, const ChipProfile& profile, uint8_t key[kAesKeySize]) {
+    const std::string path = dir + "/aes.txt";
+    FILE* file = fopen(path.c_str(), "r");
+    if (file == nullptr) {
+        default_aes_key(profile.reversed_default_key, key);
+        return {true, "the built-in default key (public)"};
+    }
+    const int result = parse_aes_key(file, key);
+    fclose(file);
+    if (result != 0) return {false, path + " does not hold a 32-digit hexadecimal key"};
+    return {true, path};
+}
+
+void check_boot_header(const ChipProfile& profile, std::vector<CheckResult>* results) {
+    const HeaderLayout layout = header_layout(profile);
+    const int stored = stored_dram_param_count(layout.dram_param_count);
+    const int walked = count_dram_params_quietly(layout.dram_param_table, profile) & 0xFFF;
+    add(results, "dram count", stored == walked,
+        format("stored %d, table walk %d", stored, walked));
+}
+
+void check_plain(std::vector<CheckResult>* results) {
+    const uint16_t sum = rom_sum16(ImageBuffer, kImageSize);
+    add(results, "header checksum", sum == 0,
+        format("16-bit sum 0x%04X, expected 0x0000", sum));
+}
+
+void check_wr_key(const ChipProfile& profile, const std::string& key_dir,
+                  std::vector<CheckResult>* results) {
+    char stamp[64];
+    const bool stamped = format_key_stamp(kKeyStampOffset, stamp, sizeof(stamp));
+    add(results, "key stamp", stamped,
+        stamped ? format("secure program key [%s]", stamp)
+                : format("0x%08X at offset %zu, expected 0x%08X", read_u32_le(kKeyStampOffset),
+                         kKeyStampOffset, kKeyStampTag));
+    check_plain(results);
+
+    uint8_t key[kAesKeySize];
+    const KeySource source = load_key(key_dir, profile, key);
+    if (!source.ok) {
+        add(results, "wrapped key", false, source.description);
+        return;
+    }
+    uint8_t kek[kAesKeySize];
+    uint8_t unwrapped[kAesKeySize];
+    key_encryption_key(kek);
+    aes_ecb_decrypt(kek, ImageBuffer + kWrappedKeyOffset, unwrapped);
+    const bool same = memcmp(unwrapped, key, kAesKeySize) == 0;
+    add(results, "wrapped key", same,
+        same ? "unwraps to the key of " + source.description
+             : "unwraps to a key that is not the key of " + source.description);
+    mbedtls_platform_zeroize(key, sizeof(key));
+    mbedtls_platform_zeroize(kek, sizeof(kek));
+    mbedtls_platform_zeroize(unwrapped, sizeof(unwrapped));
+}
+
+// Reads a little-endian field of the header into value.
+void read_le_field(mbedtls_mpi* value, size_t offset, size_t size) {
+    uint8_t big_endian[128];
+    for (size_t i = 0; i < size; ++i) big_endian[i] = ImageBuffer[offset + size - 1 - i];
+    mbedtls_mpi_read_binary(value, big_endian, size);
+}
+
+std::string describe_rsa_key(const mbedtls_mpi* n, const mbedtls_mpi* e) {
+    std::string text = format("%u-bit N, E ", static_cast<unsigned>(mbedtls_mpi_bitlen(n)));
+    if (mbedtls_mpi_bitlen(e) > 32) return text + "of more than 32 bits";
+    uint8_t bytes[4];
+    mbedtls_mpi_write_binary(e, bytes, sizeof(bytes));
+    return text + format("%u", static_cast<unsigned>(bytes[0]) << 24 |
+                                   static_cast<unsigned>(bytes[1]) << 16 |
+                                   static_cast<unsigned>(bytes[2]) << 8 | bytes[3]);
+}
+
+void check_rsa_signature(const uint8_t header_digest[kDigestSize], const std::string& key_dir,
+                         std::vector<CheckResult>* results) {
+    mbedtls_mpi n, e, s, recovered, expected, file_n, file_e;
+    mbedtls_mpi* const all[] = {&n, &e, &s, &recovered, &expected, &file_n, &file_e};
+    for (mbedtls_mpi* value : all) mbedtls_mpi_init(value);
+
+    read_le_field(&n, kRsaModulusOffset, kRsaModulusSize);
+    read_le_field(&e, kRsaExponentOffset, kRsaExponentSize);
+    mbedtls_mpi_read_binary(&s, ImageBuffer + kRsaSignatureOffset, kRsaSignatureSize);
+    uint8_t block[128] = {0};
+    for (size_t i = 0; i < kDigestSize; ++i) block[kDigestSize - 1 - i] = header_digest[i];
+    mbedtls_mpi_read_binary(&expected, block, sizeof(block));
+    const bool usable = mbedtls_mpi_cmp_int(&n, 0) > 0 && mbedtls_mpi_get_bit(&n, 0) == 1 &&
+                        mbedtls_mpi_cmp_int(&e, 0) > 0;
+    const bool verifies = usable && mbedtls_mpi_exp_mod(&recovered, &s, &e, &n, nullptr) == 0 &&
+                          mbedtls_mpi_cmp_mpi(&recovered, &expected) == 0;
+    const std::string key_text = "the header's key (" + describe_rsa_key(&n, &e) + ")";
+    add(results, "rsa signature", verifies,
+        verifies ? "verifies with " + key_text
+                 : "does not give the reversed header digest with " + key_text);
+
+    const std::string pub_path = key_dir + "/rsa_pub.txt";
+    mbedtls_mpi* const pub_values[] = {&file_n, &file_e};
+    const int read = read_rsa_file(pub_path.c_str(), pub_values, 2);
+    if (read == kRsaFileMissing) {
+        skip(results, "rsa key", "no " + pub_path + ": signed by the header's own key");
+    } else if (read != 0) {
+        add(results, "rsa key", false, format("%s: mbedtls_mpi_read_file returned %d",
+                                              pub_path.c_str(), read));
+    } else {
+        const bool same = mbedtls_mpi_cmp_mpi(&n, &file_n) == 0 && mbedtls_mpi_cmp_mpi(&e, &file_e) == 0;
+        add(results, "rsa key", same,
+            same ? "the header's key is the one in " + pub_path
+                 : "the header's key is not the one in " + pub_path);
+    }
+    for (mbedtls_mpi* value : all) mbedtls_mpi_free(value);
+}
+
+void check_secure(const ChipProfile& profile, bool rsa_signed, const std::string& key_dir,
+                  std::vector<CheckResult>* results, bool* decrypted) {
+    if (profile.secure_header) {
+        const uint16_t marker = read_u16_le(kSecureMarkerOffset);
+        add(results, "secure marker", marker == kSecureMarkerValue,
+            format("0x%04X at offset %zu, expected 0x%04X", marker, kSecureMarkerOffset,
+                   kSecureMarkerValue));
+    }
+    const uint16_t stored_data = read_u16_le(kDataChecksumOffset);
+    const uint16_t computed_data =
+        static_cast<uint16_t>(0x10000u - rom_sum16(ImageBuffer + kPayloadOffset, kPayloadSize));
+    add(results, "data checksum", stored_data == computed_data,
+        format("stored 0x%04X, computed 0x%04X over the encrypted payload", stored_data,
+               computed_data));
+
+    uint8_t key[kAesKeySize];
+    const KeySource source = load_key(key_dir, profile, key);
+    if (!source.ok) {
+        add(results, "aes key", false, source.description);
+        return;
+    }
+    memcpy(ScratchBuffer, ImageBuffer, kImageSize);
+    const bool decrypts = aes_cbc_decrypt(key, ScratchBuffer + kPayloadOffset, kPayloadSize) == 0;
+    add(results, "payload decrypts", decrypts,
+        format("%zu bytes with ", kPayloadSize) + source.description);
+    *decrypted = decrypts;
+
+    if (!profile.secure_header) {
+        skip(results, "image digest", "cannot be checked on this chip");
+        skip(results, "signature", "cannot be checked on this chip");
+        mbedtls_platform_zeroize(key, sizeof(key));
+        return;
+    }
+
+    // The image digest was taken over the plaintext image with the digest and signature fields
+    // (and, for RSA, the key fields) still zero.
+    static uint8_t reconstructed[kImageSize];
+    memcpy(reconstructed, ScratchBuffer, kImageSize);
+    const size_t cleared_from = rsa_signed ? kRsaModulusOffset : kRsaSignatureOffset;
+    memset(reconstructed + cleared_from, 0, kHeaderSize - cleared_from);
+    uint8_t digest[kDigestSize];
+    sha256_digest(reconstructed, static_cast<int32_t>(kImageSize), digest);
+    const bool image_ok = memcmp(digest, ImageBuffer + kImageDigestOffset, kDigestSize) == 0;
+    add(results, "image digest", image_ok,
+        "stored " + hex(ImageBuffer + kImageDigestOffset, 8) + "..., computed " +
+            hex(digest, 8) + "...");
+
+    // The header digest: the first 512 bytes with the image digest in place and the signature
+    // (and, for RSA, the key fields) zero.
+    uint8_t header[kHeaderSize];
+    memcpy(header, ImageBuffer, kHeaderSize);
+    const size_t signature_end = kImageDigestOffset;
+    const size_t signature_from = rsa_signed ? kRsaModulusOffset : kAesSignatureOffset;
+    memset(header + signature_from, 0, signature_end - signature_from);
+    uint8_t header_digest[kDigestSize];
+    sha256_digest(header, static_cast<int32_t>(kHeaderSize), header_digest);
+    add(results, "header digest", true, hex(header_digest, kDigestSize));
+
+    if (rsa_signed) {
+        check_rsa_signature(header_digest, key_dir, results);
+    } else {
+        uint8_t signature[kDigestSize];
+        memcpy(signature, ImageBuffer + kAesSignatureOffset, kDigestSize);
+        aes_cbc_decrypt(key, signature, kDigestSize);
+        const bool same = memcmp(signature, header_digest, kDigestSize) == 0;
+        add(results, "aes signature", same,
+            same ? "decrypts to the header digest with " + source.description
+                 : "decrypts to " + hex(signature, 8) + "... with " + source.description);
+    }
+    mbedtls_platform_zeroize(key, sizeof(key));
+
+    // The re-checksum that sealing stores is the two's complement of the data checksum.
+    const HeaderLayout layout = header_layout(profile);
+    const uint16_t final_checksum = read_u16_le(layout.header_checksum);
+    const uint16_t expected_final = static_cast<uint16_t>(0x10000u - stored_data);
+    add(results, "header checksum", final_checksum == expected_final,
+        format("stored 0x%04X, expected 0x%04X from the data checksum", final_checksum,
+               expected_final));
+}
+
+}  // namespace
+
+const char* status_name(CheckStatus status) {
+    switch (status) {
+        case CheckStatus::kOk:
+            return "OK";
+        case CheckStatus::kFail:
+            return "FAIL";
+        case CheckStatus::kSkip:
+            return "SKIP";
+    }
+    return "FAIL";
+}
+
+std::vector<CheckResult> verify_image(size_t image_size, const VerifyRequest& request,
+                                      bool* decrypted) {
+    std::vector<CheckResult> results;
+    *decrypted = false;
+    add(&results, "size", image_size == kImageSize,
+        format("%zu bytes, expected %zu", image_size, kImageSize));
+    if (image_size != kImageSize) return results;
+
+    const ChipProfile& profile = select_chip_profile(request.chip_id);
+    const SealMode mode = decide_mode(profile, request.secure_boot);
+    const HeaderLayout layout = header_layout(profile);
+    const uint16_t tag = read_u16_le(layout.boot_tag);
+    add(&results, "boot tag", tag == kBootTagValue,
+        format("0x%04X at offset %zu, expected 0x%04X", tag, layout.boot_tag, kBootTagValue));
+
+    switch (mode) {
+        case SealMode::kWrKey:
+            check_wr_key(profile, request.key_dir, &results);
+            break;
+        case SealMode::kPlain:
+            check_boot_header(profile, &results);
+            check_plain(&results);
+            break;
+        case SealMode::kAesSigned:
+        case SealMode::kRsaSigned:
+            check_boot_header(profile, &results);
+            check_secure(profile, mode == SealMode::kRsaSigned, request.key_dir, &results,
+                         decrypted);
+            break;
+    }
+    return results;
+}

@@ -1,0 +1,29 @@
+// Checks of a written image, made the way the boot ROM reads it.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+enum class CheckStatus { kOk, kFail, kSkip };
+
+struct CheckResult {
+    std::string name;
+    CheckStatus status;
+    std::string detail;  // the values compared
+};
+
+struct VerifyRequest {
+    int chip_id;
+    int secure_boot;
+    std::string key_dir;  // where aes.txt and rsa_pub.txt are looked for
+};
+
+// Checks the image_size bytes read into ImageBuffer as the kind of image the chip and secure-boot
+// value ask for. For AES- and RSA-signed images the plaintext image is left in ScratchBuffer and
+// *decrypted is set.
+std::vector<CheckResult> verify_image(size_t image_size, const VerifyRequest& request,
+                                      bool* decrypted);
+
+// "OK", "FAIL" or "SKIP".
+const char* status_name(CheckStatus status);

@@ -1,0 +1,204 @@
+// bootseal-verify: checks an image that bootseal wrote, the way the boot ROM would.
+#include <getopt.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "image/image_file.hpp"
+#include "image/image_layout.hpp"
+#include "verify/image_checks.hpp"
+
+namespace {
+
+const char kUsage[] =
+    "Usage: bootseal-verify IMAGE --chip N --secure M [--keys DIR] [--decrypt OUT] [--json]\n"
+    "\n"
+    "Checks an image written by bootseal for chip N and secure-boot mode M: its size, boot tag\n"
+    "and DRAM parameter count; the header checksum of a plain image; the marker, data checksum,\n"
+    "payload, image digest, header digest, signature and final checksum of a secure image; the\n"
+    "key stamp, checksum and wrapped key of a wr-key image. Prints one line per check.\n"
+    "\n"
+    "  --chip N        the chip identifier the image was made for (required)\n"
+    "  --secure M      the secure_boot value it was made with (required)\n"
+    "  --keys DIR      folder of aes.txt and rsa_pub.txt (default: the working directory);\n"
+    "                  without aes.txt the built-in default key is assumed\n"
+    "  --decrypt OUT   write the plaintext image of an AES- or RSA-signed image to OUT\n"
+    "  --json          print the results as one JSON object\n"
+    "  --help          show this help and exit\n"
+    "  --version       show the version and exit\n"
+    "\n"
+    "Exit status: 0 when every check passed, 1 when a check or an operation failed, 2 for a\n"
+    "usage error.\n";
+
+int usage_error(const char* message, const char* value = nullptr) {
+    if (value != nullptr) {
+        fprintf(stderr, "bootseal-verify: %s '%s'\n", message, value);
+    } else {
+        fprintf(stderr, "bootseal-verify: %s\n", message);
+    }
+    fprintf(stderr, "Try 'bootseal-verify --help' for more information.\n");
+    return 2;
+}
+
+bool parse_int(const char* text, int* value) {
+    errno = 0;
+    char* end = nullptr;
+    const long number = strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || number < INT_MIN || number > INT_MAX) {
+        return false;
+    }
+    *value = static_cast<int>(number);
+    return true;
+}
+
+std::string json_string(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20) {
+            char escaped[8];
+            snprintf(escaped, sizeof(escaped), "\\u%04x", u);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+const char* mode_name(int chip, int secure) {
+    const ChipProfile& profile = select_chip_profile(chip);
+    if (secure == 3 && !profile.never_wr_key) return "wr-key";
+    if (secure == 0) return "plain";
+    if (secure == 2 && profile.can_sign_rsa) return "RSA-signed";
+    return "AES-signed";
+}
+
+// Reads the image into ImageBuffer; returns the number of bytes the file holds, or -1.
+long load_image(const char* path) {
+    FILE* file = fopen(path, "rb");
+    if (file == nullptr) return -1;
+    memset(ImageBuffer, 0, kImageSize);
+    const size_t got = fread(ImageBuffer, 1, kImageSize, file);
+    long size = static_cast<long>(got);
+    while (fgetc(file) != EOF) ++size;  // count what lies beyond the image, if anything
+    const bool failed = ferror(file) != 0;
+    fclose(file);
+    return failed ? -1 : size;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    static const option kOptions[] = {
+        {"chip", required_argument, nullptr, 'c'}, {"secure", required_argument, nullptr, 's'},
+        {"keys", required_argument, nullptr, 'k'}, {"decrypt", required_argument, nullptr, 'd'},
+        {"json", no_argument, nullptr, 'j'},       {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'v'},    {nullptr, 0, nullptr, 0}};
+    int chip = 0, secure = 0;
+    bool have_chip = false, have_secure = false, json = false;
+    std::string key_dir = ".";
+    const char* decrypt_path = nullptr;
+    opterr = 0;
+    for (;;) {
+        const int option = getopt_long(argc, argv, "", kOptions, nullptr);
+        if (option == -1) break;
+        switch (option) {
+            case 'c':
+                if (!parse_int(optarg, &chip)) return usage_error("--chip takes a number, not", optarg);
+                have_chip = true;
+                break;
+            case 's':
+                if (!parse_int(optarg, &secure)) {
+                    return usage_error("--secure takes a number, not", optarg);
+                }
+                have_secure = true;
+                break;
+            case 'k':
+                key_dir = optarg;
+                break;
+            case 'd':
+                decrypt_path = optarg;
+                break;
+            case 'j':
+                json = true;
+                break;
+            case 'h':
+                fputs(kUsage, stdout);
+                return 0;
+            case 'v':
+                printf("bootseal-verify %s\n", BOOTSEAL_VERSION);
+                return 0;
+            default:
+                return usage_error("unknown or incomplete option", argv[optind - 1]);
+        }
+    }
+    if (optind + 1 != argc) return usage_error("expects exactly one IMAGE");
+    if (!have_chip || !have_secure) return usage_error("--chip and --secure are required");
+    const std::string mode = mode_name(chip, secure);
+    if (decrypt_path != nullptr && mode != "AES-signed" && mode != "RSA-signed") {
+        return usage_error("--decrypt needs an AES- or RSA-signed image");
+    }
+    const char* image_path = argv[optind];
+
+    const long size = load_image(image_path);
+    if (size < 0) {
+        fprintf(stderr, "bootseal-verify: cannot read '%s': %s\n", image_path, strerror(errno));
+        return 1;
+    }
+    bool decrypted = false;
+    const std::vector<CheckResult> results =
+        verify_image(static_cast<size_t>(size), {chip, secure, key_dir}, &decrypted);
+    size_t failed = 0;
+    for (const CheckResult& r : results) failed += r.status == CheckStatus::kFail ? 1 : 0;
+
+    std::string decrypt_note;
+    bool decrypt_ok = false;
+    if (decrypt_path != nullptr) {
+        if (!decrypted) {
+            decrypt_note = "not written: the payload was not decrypted";
+        } else if (replace_file(decrypt_path, ScratchBuffer, kImageSize, 0666, true, nullptr) !=
+                   WriteResult::kWritten) {
+            decrypt_note = std::string("cannot write '") + decrypt_path + "'";
+        } else {
+            decrypt_note = std::string("plaintext image written to '") + decrypt_path + "'";
+            decrypt_ok = true;
+        }
+        if (!decrypt_ok) ++failed;
+    }
+
+    if (json) {
+        printf("{\"image\": %s, \"chip\": %d, \"secure\": %d, \"kind\": %s, \"checks\": [",
+               json_string(image_path).c_str(), chip, secure, json_string(mode).c_str());
+        for (size_t i = 0; i < results.size(); ++i) {
+            printf("%s{\"name\": %s, \"status\": \"%s\", \"detail\": %s}", i ? ", " : "",
+                   json_string(results[i].name).c_str(), status_name(results[i].status),
+                   json_string(results[i].detail).c_str());
+        }
+        printf("]");
+        if (decrypt_path != nullptr) printf(", \"decrypt\": %s", json_string(decrypt_note).c_str());
+        printf(", \"result\": \"%s\"}\n", failed ? "FAIL" : "OK");
+    } else {
+        printf("%s: chip %d, secure boot %d, %s image\n", image_path, chip, secure, mode.c_str());
+        for (const CheckResult& r : results) {
+            printf("%-16s %-4s  %s\n", r.name.c_str(), status_name(r.status), r.detail.c_str());
+        }
+        if (decrypt_path != nullptr) {
+            printf("%-16s %-4s  %s\n", "decrypt", decrypt_ok ? "OK" : "FAIL", decrypt_note.c_str());
+        }
+        if (failed) {
+            printf("result           FAIL  %zu of %zu checks failed\n", failed,
+                   results.size() + (decrypt_path ? 1 : 0));
+        } else {
+            printf("result           OK    every check passed\n");
+        }
+    }
+    return failed ? 1 : 0;
+}
