@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "image/image_layout.hpp"
+#include "secure/montgomery.hpp"
 
 namespace {
 
@@ -16,6 +17,17 @@ namespace {
             goto done;                \
         }                             \
     } while (0)
+
+// base^exponent mod modulus: the tool's own Montgomery code for moduli of the header's size,
+// the dependency's for anything longer that a malformed key file may hold.
+int exp_mod(mbedtls_mpi* result, const mbedtls_mpi* base, const mbedtls_mpi* exponent,
+            const mbedtls_mpi* modulus) {
+    if (mbedtls_mpi_bitlen(modulus) <= kMontgomeryMaxBits &&
+        mbedtls_mpi_bitlen(exponent) <= kMontgomeryMaxBits) {
+        return montgomery_exp_mod(result, base, exponent, modulus);
+    }
+    return mbedtls_mpi_exp_mod(result, base, exponent, modulus, nullptr);
+}
 
 bool is_positive(const mbedtls_mpi* value) { return mbedtls_mpi_cmp_int(value, 0) > 0; }
 bool is_odd_positive(const mbedtls_mpi* value) {
@@ -59,7 +71,7 @@ bool signature_verifies(const RsaKeyContext* key, const uint8_t signature[kRsaBl
     if (!is_odd_positive(&key->N) || !is_positive(&key->E)) goto done;
     MPI_TRY(mbedtls_mpi_read_binary(&s, signature, kRsaBlockSize));
     MPI_TRY(mbedtls_mpi_read_binary(&expected, input, kRsaBlockSize));
-    MPI_TRY(mbedtls_mpi_exp_mod(&recovered, &s, &key->E, &key->N, nullptr));
+    MPI_TRY(exp_mod(&recovered, &s, &key->E, &key->N));
     verified = mbedtls_mpi_cmp_mpi(&recovered, &expected) == 0;
 done:
     mbedtls_mpi_free(&s);
@@ -125,8 +137,8 @@ int rsa_private_crt(const RsaKeyContext* key, const uint8_t input[kRsaBlockSize]
         result = -1;
         goto done;
     }
-    MPI_TRY(mbedtls_mpi_exp_mod(&m1, &t, &key->DP, &key->P, nullptr));  // m1 = T^DP mod P
-    MPI_TRY(mbedtls_mpi_exp_mod(&m2, &t, &key->DQ, &key->Q, nullptr));  // m2 = T^DQ mod Q
+    MPI_TRY(exp_mod(&m1, &t, &key->DP, &key->P));  // m1 = T^DP mod P
+    MPI_TRY(exp_mod(&m2, &t, &key->DQ, &key->Q));  // m2 = T^DQ mod Q
     MPI_TRY(mbedtls_mpi_sub_mpi(&h, &m1, &m2));                        // h = (m1 - m2) QP mod P
     MPI_TRY(mbedtls_mpi_mul_mpi(&m1, &h, &key->QP));
     MPI_TRY(mbedtls_mpi_mod_mpi(&h, &m1, &key->P));
