@@ -10,12 +10,13 @@ Sha256Context shared_sha256_context;
 const uint8_t kPadding[64] = {0x80};
 
 inline uint32_t rotr(uint32_t x, unsigned n) { return (x >> n) | (x << (32 - n)); }
-inline uint32_t big_sigma0(uint32_t x) { return rotr(x, 2) ^ rotr(x, 13) ^ rotr(x, 22); }
-inline uint32_t big_sigma1(uint32_t x) { return rotr(x, 6) ^ rotr(x, 11) ^ rotr(x, 25); }
-inline uint32_t small_sigma0(uint32_t x) { return rotr(x, 7) ^ rotr(x, 18) ^ (x >> 3); }
-inline uint32_t small_sigma1(uint32_t x) { return rotr(x, 17) ^ rotr(x, 19) ^ (x >> 10); }
+// The standard's sigma functions, with the rotations nested so that each needs one copy of its
+// argument: rotr(x ^ rotr(x ^ rotr(x, 9), 11), 2) = rotr(x, 2) ^ rotr(x, 13) ^ rotr(x, 22).
+inline uint32_t big_sigma0(uint32_t x) { return rotr(x ^ rotr(x ^ rotr(x, 9), 11), 2); }
+inline uint32_t big_sigma1(uint32_t x) { return rotr(x ^ rotr(x ^ rotr(x, 14), 5), 6); }
+inline uint32_t small_sigma0(uint32_t x) { return rotr(x ^ rotr(x, 11), 7) ^ (x >> 3); }
+inline uint32_t small_sigma1(uint32_t x) { return rotr(x ^ rotr(x, 2), 17) ^ (x >> 10); }
 inline uint32_t choose(uint32_t x, uint32_t y, uint32_t z) { return z ^ (x & (y ^ z)); }
-inline uint32_t majority(uint32_t x, uint32_t y, uint32_t z) { return (x & y) | (z & (x | y)); }
 
 inline uint32_t load_be32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
@@ -37,15 +38,21 @@ inline void store_be32(uint8_t* p, uint32_t v) {
                   small_sigma0(w[((t)-15) & 15]))
 
 // One round; instead of shifting the eight working variables, the callers rotate their names.
-#define ROUND(a, b, c, d, e, f, g, h, k, wt)                                          \
+// The majority is b ^ ((a ^ b) & (b ^ c)), and this round's a ^ b is the next round's b ^ c, so
+// it is handed on in the variable named by ab (bc is the one the previous round left).
+#define ROUND(a, b, c, d, e, f, g, h, k, wt, bc, ab)                                  \
     do {                                                                              \
         const uint32_t t1 = (h) + big_sigma1(e) + choose(e, f, g) + (k) + (wt);       \
+        (ab) = (a) ^ (b);                                                             \
         (d) += t1;                                                                    \
-        (h) = t1 + big_sigma0(a) + majority(a, b, c);                                 \
+        (h) = t1 + big_sigma0(a) + ((b) ^ ((ab) & (bc)));                             \
     } while (0)
 
-#define R0(a, b, c, d, e, f, g, h, t, k) ROUND(a, b, c, d, e, f, g, h, k, w[t])
-#define R1(a, b, c, d, e, f, g, h, t, k) ROUND(a, b, c, d, e, f, g, h, k, SCHEDULE(t))
+// Even rounds read the previous a ^ b from x and leave theirs in y; odd rounds the other way.
+#define R0(a, b, c, d, e, f, g, h, t, k) \
+    ROUND(a, b, c, d, e, f, g, h, k, w[t], ((t) % 2 ? y : x), ((t) % 2 ? x : y))
+#define R1(a, b, c, d, e, f, g, h, t, k) \
+    ROUND(a, b, c, d, e, f, g, h, k, SCHEDULE(t), ((t) % 2 ? y : x), ((t) % 2 ? x : y))
 
 void sha256_compress(Sha256Context* context, const uint8_t block[64]) {
     uint32_t w[16];
@@ -53,6 +60,7 @@ void sha256_compress(Sha256Context* context, const uint8_t block[64]) {
     uint32_t a = context->state[0], b = context->state[1], c = context->state[2],
              d = context->state[3], e = context->state[4], f = context->state[5],
              g = context->state[6], h = context->state[7];
+    uint32_t x = b ^ c, y = 0;
 
     R0(a, b, c, d, e, f, g, h, 0, 0x428a2f98);
     R0(h, a, b, c, d, e, f, g, 1, 0x71374491);
