@@ -1,6 +1,7 @@
 #include "tests/test_support.hpp"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -56,12 +57,13 @@ std::string capture_stdout(const std::function<void()>& fn) {
 }
 
 ToolRun run_tool(const std::string& dir, const std::vector<std::string>& args,
-                 const std::string* stdin_data) {
-    return run_program(BOOTSEAL_EXE, dir, args, stdin_data);
+                 const std::string* stdin_data, int run_as_uid) {
+    return run_program(BOOTSEAL_EXE, dir, args, stdin_data, run_as_uid);
 }
 
 ToolRun run_program(const char* program, const std::string& dir,
-                    const std::vector<std::string>& args, const std::string* stdin_data) {
+                    const std::vector<std::string>& args, const std::string* stdin_data,
+                    int run_as_uid) {
     int out_fds[2];
     char error_template[] = "/tmp/bootseal-stderr-XXXXXX";
     const int error_fd = mkstemp(error_template);
@@ -95,6 +97,10 @@ ToolRun run_program(const char* program, const std::string& dir,
         } else {
             const int null_fd = open("/dev/null", O_RDONLY);
             dup2(null_fd, STDIN_FILENO);
+        }
+        if (run_as_uid >= 0) {
+            const auto id = static_cast<uid_t>(run_as_uid);
+            if (setgroups(0, nullptr) != 0 || setgid(id) != 0 || setuid(id) != 0) _exit(126);
         }
         if (chdir(dir.c_str()) != 0) _exit(127);
         execvp(argv[0], argv.data());

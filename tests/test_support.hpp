@@ -28,11 +28,14 @@ struct ToolRun {
 // carries stdin_data when it is given. BOOTSEAL_TEST_WRAPPER, when set, is a command (such as
 // valgrind with its options) that the tool runs under.
 ToolRun run_tool(const std::string& dir, const std::vector<std::string>& args,
-                 const std::string* stdin_data = nullptr);
+                 const std::string* stdin_data = nullptr, int run_as_uid = -1);
 
 // Runs another built program the same way; its standard error is kept in ToolRun::errors.
+// With run_as_uid at 0 or above the program runs under that user and group id (root may drop
+// to an unprivileged user so that permission failures can be tested).
 ToolRun run_program(const char* program, const std::string& dir,
-                    const std::vector<std::string>& args, const std::string* stdin_data = nullptr);
+                    const std::vector<std::string>& args, const std::string* stdin_data = nullptr,
+                    int run_as_uid = -1);
 
 // Runs a shell command line and returns its standard output (for openssl known answers).
 std::string shell_output(const std::string& command);
