@@ -2,16 +2,11 @@
 
 #include <mbedtls/platform_util.h>
 
+#include "secure/mpi_try.hpp"
+
 namespace {
 
 constexpr size_t kPrimeBytes = 64;
-
-#define MPI_TRY(call)                 \
-    do {                              \
-        if ((result = (call)) != 0) { \
-            goto done;                \
-        }                             \
-    } while (0)
 
 // A 512-bit prime whose top nine bits are set, with gcd(prime - 1, 65537) = 1. Two such primes
 // make a modulus of at least 0.9961 * 2^1024, whose top byte is 0xFF.

@@ -7,16 +7,9 @@
 
 #include "image/image_layout.hpp"
 #include "secure/montgomery.hpp"
+#include "secure/mpi_try.hpp"
 
 namespace {
-
-// Every multi-precision step returns 0 or a negative code; the first failure ends the sequence.
-#define MPI_TRY(call)                 \
-    do {                              \
-        if ((result = (call)) != 0) { \
-            goto done;                \
-        }                             \
-    } while (0)
 
 // base^exponent mod modulus: the tool's own Montgomery code for moduli of the header's size,
 // the dependency's for anything longer that a malformed key file may hold.

@@ -269,22 +269,14 @@ TEST_F(BadInput, RsaKeyFileFailures) {
 }
 
 // Values of every length up to the line limit, straight through key loading and signing.
-class RsaValueSizes : public TempDirTest {
+class RsaValueSizes : public InTempDirTest {
 protected:
     void SetUp() override {
-        TempDirTest::SetUp();
-        char buffer[4096];
-        ASSERT_NE(getcwd(buffer, sizeof(buffer)), nullptr);
-        old_dir_ = buffer;
-        ASSERT_EQ(chdir(dir_.c_str()), 0);
+        InTempDirTest::SetUp();
         const Bytes priv = read_file(std::string(TEST_DATA_DIR) + "/keys/pair-high/rsa_priv.txt");
         priv_.assign(priv.begin(), priv.end());
         const Bytes pub = read_file(std::string(TEST_DATA_DIR) + "/keys/pair-high/rsa_pub.txt");
         pub_.assign(pub.begin(), pub.end());
-    }
-    void TearDown() override {
-        EXPECT_EQ(chdir(old_dir_.c_str()), 0);
-        TempDirTest::TearDown();
     }
     int sign(std::string* out) {
         uint8_t digest[32] = {0};
@@ -293,7 +285,7 @@ protected:
         *out = capture_stdout([&] { result = sign_header_rsa(digest); });
         return result;
     }
-    std::string old_dir_, priv_, pub_;
+    std::string priv_, pub_;
 };
 
 TEST_F(RsaValueSizes, EveryModulusAndExponentLengthFailsCleanlyOrSigns) {

@@ -13,19 +13,8 @@
 namespace {
 
 // Key files are read from the working directory, so each test runs inside its own folder.
-class KeyFiles : public TempDirTest {
+class KeyFiles : public InTempDirTest {
 protected:
-    void SetUp() override {
-        TempDirTest::SetUp();
-        char buffer[4096];
-        ASSERT_NE(getcwd(buffer, sizeof(buffer)), nullptr);
-        old_dir_ = buffer;
-        ASSERT_EQ(chdir(dir_.c_str()), 0);
-    }
-    void TearDown() override {
-        EXPECT_EQ(chdir(old_dir_.c_str()), 0);
-        TempDirTest::TearDown();
-    }
     int load_aes(const ChipProfile& profile, const char* format, bool announce, std::string* out) {
         int result = 1;
         key_.fill(0xEE);
@@ -38,7 +27,6 @@ protected:
         write_file("rsa_pub.txt", read_file(from + "rsa_pub.txt"));
     }
     std::array<uint8_t, 16> key_{};
-    std::string old_dir_;
 };
 
 const char kKeyHex[] = "00112233445566778899aabbccddeeff";

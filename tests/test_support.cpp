@@ -181,3 +181,16 @@ void TempDirTest::TearDown() {
                                  std::filesystem::perm_options::add, ignored);
     std::filesystem::remove_all(dir_, ignored);
 }
+
+void InTempDirTest::SetUp() {
+    TempDirTest::SetUp();
+    char buffer[4096];
+    ASSERT_NE(getcwd(buffer, sizeof(buffer)), nullptr);
+    old_dir_ = buffer;
+    ASSERT_EQ(chdir(dir_.c_str()), 0);
+}
+
+void InTempDirTest::TearDown() {
+    EXPECT_EQ(chdir(old_dir_.c_str()), 0);
+    TempDirTest::TearDown();
+}

@@ -62,3 +62,12 @@ protected:
     std::string path(const std::string& name) const { return dir_ + "/" + name; }
     std::string dir_;
 };
+
+// A temporary folder that is also the working directory for the test's duration, for code that
+// reads its key files from the working directory.
+class InTempDirTest : public TempDirTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    std::string old_dir_;
+};
