@@ -2,6 +2,7 @@
 // image checksum and the DRAM table walk. Prints the SHA-256 throughput ratio at the end.
 #include <benchmark/benchmark.h>
 #include <mbedtls/sha256.h>
+#include <mbedtls/version.h>
 
 #include <cstdio>
 #include <cstring>
