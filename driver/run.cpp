@@ -14,7 +14,8 @@
 
 namespace {
 
-// Fills in the boot header of a loader: tag, DRAM parameter count and header checksum.
+// Checks the boot tag, counts and reports the DRAM parameters and the version, stores the count,
+// sets the tag and clears the checksum field for the checksum that follows.
 int build_boot_header(const ChipProfile& profile, const HeaderLayout& layout, int chip_id) {
     if (check_boot_tag(layout.boot_tag) != 0) {
         printf("Not valid boot code!, chip = %d\n", chip_id);
