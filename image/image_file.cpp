@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstddef>
 #include <cstdlib>
 #include <string>
 

@@ -1,16 +1,20 @@
 // bootseal-keygen: makes the key files that bootseal reads.
 #include <getopt.h>
+#include <mbedtls/bignum.h>
 #include <mbedtls/ctr_drbg.h>
 #include <mbedtls/entropy.h>
 #include <mbedtls/platform_util.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 
 #include "image/image_file.hpp"
 #include "keygen/rsa_keygen.hpp"
+#include "secure/key_files.hpp"
 
 namespace {
 

@@ -1,5 +1,6 @@
 #include "keygen/rsa_keygen.hpp"
 
+#include <mbedtls/bignum.h>
 #include <mbedtls/platform_util.h>
 
 #include "secure/mpi_try.hpp"

@@ -1,6 +1,7 @@
 // Key pairs in the formats bootseal reads.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "secure/key_files.hpp"

@@ -3,6 +3,8 @@
 
 #include <mbedtls/bignum.h>
 
+#include <cstddef>
+
 // The largest modulus handled: 1024 bits, the RSA modulus of the header.
 constexpr size_t kMontgomeryMaxBits = 1024;
 

@@ -1,5 +1,6 @@
 #include "secure/rsa_signing.hpp"
 
+#include <mbedtls/bignum.h>
 #include <mbedtls/platform_util.h>
 
 #include <cstdio>

@@ -3,6 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <initializer_list>
+#include <iterator>
 #include <string>
 #include <vector>
 

@@ -1,7 +1,9 @@
 // Runs the built bootseal in a temporary folder and checks its exact output, status and image.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 #include <vector>
 

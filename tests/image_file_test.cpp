@@ -7,7 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstddef>
+#include <cstdlib>
 #include <cstring>
+#include <initializer_list>
+#include <string>
 
 #include "image/image_layout.hpp"
 #include "tests/test_support.hpp"

@@ -1,8 +1,12 @@
 #include "keygen/rsa_keygen.hpp"
 
 #include <gtest/gtest.h>
+#include <mbedtls/bignum.h>
 #include <mbedtls/ctr_drbg.h>
 #include <mbedtls/entropy.h>
+
+#include <cstdint>
+#include <cstdio>
 
 #include "secure/rsa_signing.hpp"
 #include "tests/test_support.hpp"

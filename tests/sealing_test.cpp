@@ -1,8 +1,11 @@
+#include "secure/key_files.hpp"
 #include "secure/sealing.hpp"
 
 #include <gtest/gtest.h>
+#include <mbedtls/bignum.h>
 
 #include <cstring>
+#include <string>
 
 #include "secure/rsa_signing.hpp"
 #include "tests/test_support.hpp"

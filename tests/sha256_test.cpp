@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "tests/test_support.hpp"
 

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <system_error>
 
 Bytes read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

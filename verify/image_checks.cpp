@@ -4,6 +4,7 @@
 #include <mbedtls/platform_util.h>
 
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "image/image_file.hpp"
 #include "image/image_layout.hpp"
