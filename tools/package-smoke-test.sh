@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the Debian package from BUILD_DIR, installs it with dpkg, runs each installed tool once
-# (the sample loader through all four kinds of image, verify on each, keygen into a scratch
-# folder, the manual pages), and removes the package again.
+# Builds the Debian package from BUILD_DIR, checks it with lintian (no error or warning may stay),
+# installs it with dpkg, runs each installed tool once (the sample loader through all four kinds
+# of image, verify on each, keygen into a scratch folder, the manual pages, the bash completion),
+# and removes the package again.
 #
 #     bash tools/package-smoke-test.sh BUILD_DIR
 set -euo pipefail
@@ -10,6 +11,13 @@ build=$(cd "${1:?usage: package-smoke-test.sh BUILD_DIR}" && pwd)
 deb=$(ls "$build"/bootseal_*.deb | head -n 1)
 echo "package: $(basename "$deb")"
 dpkg-deb -f "$deb" Package Version Architecture Depends
+# lintian refuses to run as root unless told it may.
+if lintian --allow-root --fail-on error,warning "$deb"; then
+  echo "lintian: no errors, no warnings"
+else
+  echo "lintian found errors or warnings" >&2
+  exit 1
+fi
 
 scratch=$(mktemp -d)
 cleanup() {
@@ -30,5 +38,10 @@ done
 for page in bootseal bootseal-verify bootseal-keygen; do
   MANWIDTH=80 man "$page" 2>&1 >/dev/null | { ! grep .; } || { echo "man $page warned"; exit 1; }
   man -w "$page" >/dev/null
+done
+for tool in bootseal bootseal-verify bootseal-keygen; do
+  bash -c "source /usr/share/bash-completion/bash_completion
+           _completion_loader $tool; complete -p $tool" >/dev/null ||
+    { echo "no bash completion for $tool"; exit 1; }
 done
 echo "installed package: all tools ran and their manual pages render"
