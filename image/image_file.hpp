@@ -16,13 +16,3 @@ int read_image(const char* path, uint8_t* buffer, int* bytes_read);
 // Writes size bytes of buffer to path so that the path holds either its old contents or the whole
 // new image, never a part of it. Returns 0 or 1.
 int write_image(const char* path, const uint8_t* buffer, size_t size);
-
-enum class WriteResult { kWritten, kCannotOpen, kWriteFailed };
-
-// Writes size bytes of data to path through a temporary file in the same folder that is renamed
-// over path only when all was written and flushed; an existing file is left as it was on any
-// failure. Devices and FIFOs are written in place. A new file gets create_mode less the umask; a
-// replaced file keeps its mode when keep_mode is set. on_open, when given, is called with path
-// once the file is open.
-WriteResult replace_file(const char* path, const uint8_t* data, size_t size, unsigned create_mode,
-                         bool keep_mode, void (*on_open)(const char* path));

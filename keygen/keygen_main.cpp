@@ -9,14 +9,19 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <initializer_list>
 #include <string>
 
-#include "image/image_file.hpp"
+#include "image/file_replace.hpp"
 #include "keygen/rsa_keygen.hpp"
 #include "secure/key_files.hpp"
 
 namespace {
+
+// A replaced key file is kept under its name with this suffix: a lost release key cannot be
+// made again.
+const char kBackupSuffix[] = ".old";
 
 const char kUsage[] =
     "Usage: bootseal-keygen [--dir DIR] [--aes] [--force]\n"
@@ -27,7 +32,7 @@ const char kUsage[] =
     "\n"
     "  --dir DIR   write the files into DIR (default: the working directory)\n"
     "  --aes       also write aes.txt with a random AES-128 key\n"
-    "  --force     replace key files that already exist\n"
+    "  --force     replace key files that already exist, keeping each as FILE.old\n"
     "  --help      show this help and exit\n"
     "  --version   show the version and exit\n"
     "\n"
@@ -39,16 +44,37 @@ int usage_error(const char* message) {
     return 2;
 }
 
-bool write_key_file(const std::string& path, const std::string& text, unsigned mode) {
-    const WriteResult result =
-        replace_file(path.c_str(), reinterpret_cast<const uint8_t*>(text.data()), text.size(),
-                     mode, false, nullptr);
-    if (result != WriteResult::kWritten) {
-        fprintf(stderr, "bootseal-keygen: cannot write '%s'\n", path.c_str());
+// A key file waiting to be put in place with the others.
+struct KeyFile {
+    std::string path;
+    std::string text;
+    unsigned mode;
+    bool kept;  // the file it replaced was kept as path + kBackupSuffix
+};
+
+// Writes and flushes every key file first and only then puts them all in place; a replaced
+// file is kept as PATH.old. If any step fails, every file is as it was before the run.
+bool write_key_set(KeyFile* keys, size_t count) {
+    StagedFile staged[3];
+    for (size_t i = 0; i < count; ++i) {
+        const WriteResult result = stage_file(
+            &staged[i], keys[i].path.c_str(), reinterpret_cast<const uint8_t*>(keys[i].text.data()),
+            keys[i].text.size(), keys[i].mode, FileMode::kExact);
+        if (result != WriteResult::kWritten) {
+            fprintf(stderr, "bootseal-keygen: cannot write '%s': %s; nothing written\n",
+                    keys[i].path.c_str(), strerror(staged[i].error));
+            abandon_files(staged, i);
+            return false;
+        }
+    }
+    size_t failed = 0;
+    if (!commit_files(staged, count, kBackupSuffix, &failed)) {
+        fprintf(stderr,
+                "bootseal-keygen: cannot put '%s' in place: %s; the key files are as they were\n",
+                keys[failed].path.c_str(), strerror(staged[failed].error));
         return false;
     }
-    // The umask may only take permissions away; make the mode exact.
-    chmod(path.c_str(), static_cast<mode_t>(mode));
+    for (size_t i = 0; i < count; ++i) keys[i].kept = !staged[i].backup_path.empty();
     return true;
 }
 
@@ -92,14 +118,22 @@ int main(int argc, char** argv) {
     const std::string priv_path = dir + "/rsa_priv.txt";
     const std::string pub_path = dir + "/rsa_pub.txt";
     const std::string aes_path = dir + "/aes.txt";
-    if (!force) {
-        for (const std::string& path : {priv_path, pub_path, aes_path}) {
-            if (path == aes_path && !with_aes) continue;
-            if (access(path.c_str(), F_OK) == 0) {
-                fprintf(stderr, "bootseal-keygen: '%s' exists; nothing written (use --force to replace it)\n",
-                        path.c_str());
-                return 1;
-            }
+    for (const std::string& path : {priv_path, pub_path, aes_path}) {
+        if (path == aes_path && !with_aes) continue;
+        if (access(path.c_str(), F_OK) != 0) continue;
+        if (!force) {
+            fprintf(stderr,
+                    "bootseal-keygen: '%s' exists; nothing written (use --force to replace it)\n",
+                    path.c_str());
+            return 1;
+        }
+        const std::string backup = path + kBackupSuffix;
+        if (access(backup.c_str(), F_OK) == 0) {
+            fprintf(stderr,
+                    "bootseal-keygen: '%s' holds a key replaced earlier; nothing written (move it "
+                    "away first)\n",
+                    backup.c_str());
+            return 1;
         }
     }
 
@@ -122,24 +156,30 @@ int main(int argc, char** argv) {
         fprintf(stderr, "bootseal-keygen: key generation failed (%d)\n", result);
         status = 1;
     } else {
-        std::string priv_text = format_rsa_private(key);
-        bool ok = write_key_file(priv_path, priv_text, 0600) &&
-                  write_key_file(pub_path, format_rsa_public(key), 0644);
-        mbedtls_platform_zeroize(&priv_text[0], priv_text.size());
-        if (ok && with_aes) {
-            std::string aes_text;
+        KeyFile keys[3] = {{priv_path, format_rsa_private(key), 0600, false},
+                           {pub_path, format_rsa_public(key), 0644, false},
+                           {aes_path, std::string(), 0600, false}};
+        if (with_aes) {
             char pair[3];
             for (unsigned char byte : aes_key) {
                 snprintf(pair, sizeof(pair), "%02x", byte);
-                aes_text += pair;
+                keys[2].text += pair;
             }
-            aes_text += "\n";
-            ok = write_key_file(aes_path, aes_text, 0600);
-            mbedtls_platform_zeroize(&aes_text[0], aes_text.size());
+            keys[2].text += "\n";
+        }
+        const bool ok = write_key_set(keys, with_aes ? 3 : 2);
+        for (KeyFile& file : keys) {
+            if (!file.text.empty()) mbedtls_platform_zeroize(&file.text[0], file.text.size());
         }
         if (ok) {
             printf("wrote %s (mode 0600)\nwrote %s\n", priv_path.c_str(), pub_path.c_str());
             if (with_aes) printf("wrote %s (mode 0600)\n", aes_path.c_str());
+            for (const KeyFile& file : keys) {
+                if (file.kept) {
+                    printf("kept the replaced %s as %s%s\n", file.path.c_str(),
+                           file.path.c_str(), kBackupSuffix);
+                }
+            }
             printf("modulus: %u bits, top byte 0xFF, E = 65537\n",
                    static_cast<unsigned>(mbedtls_mpi_bitlen(&key.N)));
         } else {

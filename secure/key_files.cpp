@@ -1,8 +1,10 @@
 #include "secure/key_files.hpp"
 
 #include <mbedtls/platform_util.h>
+#include <sys/stat.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -81,6 +83,19 @@ int read_rsa_file(const char* path, mbedtls_mpi* const* values, size_t count) {
     return result;
 }
 
+FILE* open_optional_key_file(const char* path, bool* absent) {
+    FILE* file = fopen(path, "r");
+    if (file != nullptr) {
+        *absent = false;
+        return file;
+    }
+    const int error = errno;
+    struct stat st;
+    *absent = error == ENOENT && lstat(path, &st) != 0 && errno == ENOENT;
+    errno = error;
+    return nullptr;
+}
+
 void default_aes_key(bool second_variant, uint8_t key[kAesKeySize]) {
     // Assembled a byte at a time so that the key never stands as one constant in the binary.
     key[0] = 0x2b;
@@ -112,7 +127,13 @@ void default_aes_key(bool second_variant, uint8_t key[kAesKeySize]) {
 
 int load_aes_key(const ChipProfile& profile, const char* byte_format, bool announce_default,
                  uint8_t key[kAesKeySize]) {
-    FILE* file = fopen(kAesKeyFile, "r");
+    bool absent = false;
+    FILE* file = open_optional_key_file(kAesKeyFile, &absent);
+    if (file == nullptr && !absent) {
+        printf(" failed\n  ! Can't open %s: %s\n  ! Please check aes.txt\n\n", kAesKeyFile,
+               strerror(errno));
+        return -1;
+    }
     if (file == nullptr) {
         if (announce_default) printf("No AES128 key file! Using default setting\n");
         default_aes_key(profile.reversed_default_key, key);

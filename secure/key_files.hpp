@@ -29,6 +29,11 @@ int load_aes_key(const ChipProfile& profile, const char* byte_format, bool annou
 // skipped and the next word must be exactly 32 hexadecimal digits. Returns 0 or -1.
 int parse_aes_key(FILE* file, uint8_t key[kAesKeySize]);
 
+// Opens a key file that may be absent. Returns the open file, or nullptr with *absent set when
+// nothing of that name exists (not even a dangling link), or nullptr with *absent clear and errno
+// set when something is there that cannot be read: that must never mean "use the default key".
+FILE* open_optional_key_file(const char* path, bool* absent);
+
 // What read_rsa_file returns when the file cannot be opened; other failures are the dependency's
 // negative codes.
 constexpr int kRsaFileMissing = 1;

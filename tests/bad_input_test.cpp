@@ -171,8 +171,10 @@ TEST_F(BadInput, OutputFailures) {
          [](const std::string& d) { chmod((d + "/out.bin").c_str(), 0444); },
          {"in.bin", "out.bin", "229", "0"}, 1, Match::kTail,
          "Can't open 'out.bin' !\nBIN error !\n", true},
-        {"output device is full", nullptr, {"in.bin", "/dev/full", "229", "1"}, 1, Match::kTail,
-         "Writing '/dev/full'...\nfile writing error !\nBIN error !\n"},
+        {"output device is full",
+         [](const std::string& d) { ASSERT_TRUE(make_device(d + "/full", 1, 7)); },
+         {"in.bin", "full", "229", "1"}, 1, Match::kTail,
+         "Writing 'full'...\nfile writing error !\nBIN error !\n"},
     };
     for (const BadCase& c : cases) check(c);
 }
@@ -201,6 +203,31 @@ TEST_F(BadInput, AesKeyFileFailures) {
             check({name.c_str(), a.setup, {"in.bin", "out.bin", "229", mode}, 255, Match::kTail,
                    kBadAes});
         }
+    }
+}
+
+// An aes.txt that is there but cannot be opened stops the run: only a missing one means the
+// public default key.
+TEST_F(BadInput, AesKeyFileThatCannotBeOpenedIsNotTakenForAMissingOne) {
+    const auto cannot_open = [](const char* reason) {
+        return std::string(" failed\n  ! Can't open aes.txt: ") + reason +
+               "\n  ! Please check aes.txt\n\n";
+    };
+    for (const char* mode : {"1", "3"}) {
+        const BadCase cases[] = {
+            {"aes.txt is unreadable",
+             [](const std::string& d) {
+                 write_text(d + "/aes.txt", "000102030405060708090a0b0c0d0e0f\n");
+                 chmod((d + "/aes.txt").c_str(), 0);
+             },
+             {"in.bin", "out.bin", "229", mode}, 255, Match::kTail,
+             cannot_open("Permission denied"), true},
+            {"aes.txt is a link to nothing",
+             [](const std::string& d) { ASSERT_EQ(symlink("gone.txt", (d + "/aes.txt").c_str()), 0); },
+             {"in.bin", "out.bin", "227", mode}, 255, Match::kTail,
+             cannot_open("No such file or directory")},
+        };
+        for (const BadCase& c : cases) check(c);
     }
 }
 

@@ -177,11 +177,17 @@ TEST_F(ImageFile, ShortWriteLeavesTheOldFileUntouched) {
 }
 
 TEST_F(ImageFile, DevicesAreWrittenInPlace) {
+    ASSERT_TRUE(make_device(path("null"), 1, 3) && make_device(path("full"), 1, 7))
+        << "device nodes of the test's own need root";
     std::string out;
-    EXPECT_EQ(write("/dev/null", &out), 0);
-    EXPECT_EQ(out, "Writing '/dev/null'...\nwrite size = 32768\n");
-    EXPECT_EQ(write("/dev/full", &out), 1);
-    EXPECT_EQ(out, "Writing '/dev/full'...\nfile writing error !\n");
+    EXPECT_EQ(write(path("null"), &out), 0);
+    EXPECT_EQ(out, "Writing '" + path("null") + "'...\nwrite size = 32768\n");
+    EXPECT_EQ(write(path("full"), &out), 1);
+    EXPECT_EQ(out, "Writing '" + path("full") + "'...\nfile writing error !\n");
+    struct stat st;
+    ASSERT_EQ(stat(path("full").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode)) << "the device node was replaced";
+    EXPECT_EQ(shell_output("ls -A " + dir_), "full\nnull\n");
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,6 +29,10 @@ void write_file(const std::string& path, const Bytes& data) {
 
 void write_text(const std::string& path, const std::string& text) {
     write_file(path, Bytes(text.begin(), text.end()));
+}
+
+bool make_device(const std::string& path, unsigned major, unsigned minor) {
+    return mknod(path.c_str(), S_IFCHR | 0666, makedev(major, minor)) == 0;
 }
 
 bool file_exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }

@@ -15,6 +15,9 @@ Bytes read_file(const std::string& path);
 void write_file(const std::string& path, const Bytes& data);
 void write_text(const std::string& path, const std::string& text);
 bool file_exists(const std::string& path);
+// Makes a character device node at path, a copy of /dev/null (1, 3) or /dev/full (1, 7), so that
+// tests write to a device of their own folder, never to the machine's. Needs root.
+bool make_device(const std::string& path, unsigned major, unsigned minor);
 
 // Runs fn with standard output redirected and returns everything it printed.
 std::string capture_stdout(const std::function<void()>& fn);

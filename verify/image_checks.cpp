@@ -58,7 +58,9 @@ struct KeySource {
 
 KeySource load_key(const std::string& dir, const ChipProfile& profile, uint8_t key[kAesKeySize]) {
     const std::string path = dir + "/aes.txt";
-    FILE* file = fopen(path.c_str(), "r");
+    bool absent = false;
+    FILE* file = open_optional_key_file(path.c_str(), &absent);
+    if (file == nullptr && !absent) return {false, path + " cannot be opened: " + strerror(errno)};
     if (file == nullptr) {
         default_aes_key(profile.reversed_default_key, key);
         return {true, "the built-in default key (public)"};

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "image/file_replace.hpp"
 #include "image/image_file.hpp"
 #include "image/image_layout.hpp"
 #include "verify/image_checks.hpp"
@@ -165,7 +166,8 @@ int main(int argc, char** argv) {
     if (decrypt_path != nullptr) {
         if (!decrypted) {
             decrypt_note = "not written: the payload was not decrypted";
-        } else if (replace_file(decrypt_path, ScratchBuffer, kImageSize, 0666, true, nullptr) !=
+        } else if (replace_file(decrypt_path, ScratchBuffer, kImageSize, 0666,
+                                FileMode::kLikeOpen, nullptr) !=
                    WriteResult::kWritten) {
             decrypt_note = std::string("cannot write '") + decrypt_path + "'";
         } else {
