@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "image/transcript.hpp"
+
 namespace {
 
 struct Command {
@@ -52,15 +54,15 @@ void describe_command(const Command& command) {
     const unsigned long value = command.value;
     switch (command.type) {
         case 8:
-            printf("Load efuse halfword 0x%lx\r\n", value & 0x1F);
+            say("Load efuse halfword 0x%lx\r\n", value & 0x1F);
             break;
         case 9:
-            printf("Compensate driving: %s, %s, range 0x%lx, base 0x%lx\r\n",
+            say("Compensate driving: %s, %s, range 0x%lx, base 0x%lx\r\n",
                    kDriveModes[(value >> 30) & 0x3], kDriveLegs[(value >> 29) & 0x1],
                    (value >> 8) & 0xFF, value & 0xFF);
             break;
         case 10:
-            printf("Duty average is %s\r\n", (value & 1) ? "ENABLED" : "DISABLED");
+            say("Duty average is %s\r\n", (value & 1) ? "ENABLED" : "DISABLED");
             break;
         default:
             break;

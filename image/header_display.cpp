@@ -4,11 +4,12 @@
 #include <cstdio>
 
 #include "image/image_layout.hpp"
+#include "image/transcript.hpp"
 
 void show_version(size_t tag_pos) {
     const size_t pos = tag_pos + kCountFromTag;
     const uint32_t word = read_u32_le(pos);
-    printf("VersionNumber: %02X,%02X,%02X,%02X\n", word & 0xFF, (word >> 8) & 0xFF,
+    say("VersionNumber: %02X,%02X,%02X,%02X\n", word & 0xFF, (word >> 8) & 0xFF,
            (word >> 16) & 0xFF, (word >> 24) & 0xFF);
 }
 
@@ -28,6 +29,6 @@ bool format_key_stamp(size_t stamp_pos, char* text, size_t size) {
 void show_key_stamp(size_t stamp_pos) {
     char stamp[64];
     if (!format_key_stamp(stamp_pos, stamp, sizeof(stamp))) return;
-    printf("=>Secure program key\n");
-    printf("=>[%s]\n", stamp);
+    say("=>Secure program key\n");
+    say("=>[%s]\n", stamp);
 }

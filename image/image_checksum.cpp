@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "image/transcript.hpp"
+
 uint32_t image_checksum_sum(const uint8_t* data, size_t length) {
     // Each halfword is its low byte plus 256 times its high byte, so the halfwords sum to the sum
     // of the even bytes plus 256 times the sum of the odd bytes (this form vectorises).
@@ -22,12 +24,12 @@ uint32_t image_checksum_sum(const uint8_t* data, size_t length) {
 
 uint16_t image_checksum(const uint8_t* data, size_t length) {
     const uint32_t ui32BinDataSumValue = image_checksum_sum(data, length);
-    printf("##ui32BinDataSumValue: 0x%08X\n", ui32BinDataSumValue);
+    say("##ui32BinDataSumValue: 0x%08X\n", ui32BinDataSumValue);
     return static_cast<uint16_t>(0x10000u - (ui32BinDataSumValue & 0xFFFFu));
 }
 
 void store_header_checksum(const HeaderLayout& layout) {
     const uint16_t checksum = image_checksum(ImageBuffer, kImageSize);
-    printf("CheckSum: 0x%04X\n\n", checksum);
+    say("CheckSum: 0x%04X\n\n", checksum);
     write_u16_le(layout.header_checksum, checksum);
 }

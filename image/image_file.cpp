@@ -7,12 +7,13 @@
 
 #include "image/file_replace.hpp"
 #include "image/image_layout.hpp"
+#include "image/transcript.hpp"
 
 namespace {
 
 void print_oversize(const char* path) {
     // Ten times, so that the refusal stands out in a long build log.
-    for (int i = 0; i < 10; ++i) printf("Serial error !! '%s' exceed 16K bytes...\n", path);
+    for (int i = 0; i < 10; ++i) say("Serial error !! '%s' exceed 16K bytes...\n", path);
 }
 
 bool is_directory(FILE* file) {
@@ -20,7 +21,7 @@ bool is_directory(FILE* file) {
     return fstat(fileno(file), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-void announce_writing(const char* path) { printf("Writing '%s'...\n", path); }
+void announce_writing(const char* path) { say("Writing '%s'...\n", path); }
 
 }  // namespace
 
@@ -38,10 +39,10 @@ int read_image(const char* path, uint8_t* buffer, int* bytes_read) {
         file = nullptr;
     }
     if (file == nullptr) {
-        printf("Can't open '%s' !\n", path);
+        say("Can't open '%s' !\n", path);
         return 1;
     }
-    printf("Reading '%s'...\n", path);
+    say("Reading '%s'...\n", path);
     const long size = file_size(file);
     if (size > static_cast<long>(kImageSize)) {
         fclose(file);
@@ -53,7 +54,7 @@ int read_image(const char* path, uint8_t* buffer, int* bytes_read) {
     *bytes_read = static_cast<int>(got);
     if (ferror(file)) {
         fclose(file);
-        printf("file reading error !\n");
+        say("file reading error !\n");
         return 1;
     }
     // A stream whose size could not be taken, or a file that grew while it was read (another
@@ -65,21 +66,21 @@ int read_image(const char* path, uint8_t* buffer, int* bytes_read) {
         print_oversize(path);
         return 1;
     }
-    printf("file size = %d\n", *bytes_read);
+    say("file size = %d\n", *bytes_read);
     return 0;
 }
 
 int write_image(const char* path, const uint8_t* buffer, size_t size) {
     switch (replace_file(path, buffer, size, 0666, FileMode::kLikeOpen, announce_writing)) {
         case WriteResult::kWritten:
-            printf("write size = %d\n", static_cast<int>(size));
+            say("write size = %d\n", static_cast<int>(size));
             return 0;
         case WriteResult::kCannotOpen:
-            printf("Can't open '%s' !\n", path);
+            say("Can't open '%s' !\n", path);
             return 1;
         case WriteResult::kWriteFailed:
             break;
     }
-    printf("file writing error !\n");
+    say("file writing error !\n");
     return 1;
 }

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "image/transcript.hpp"
+
 namespace {
 
 constexpr size_t kTokenBufferSize = 1024;
@@ -46,9 +48,9 @@ bool is_key_token(const char* token, size_t length) {
 int load_rsa_values(const char* path, mbedtls_mpi* const* values, size_t count) {
     const int result = read_rsa_file(path, values, count);
     if (result == kRsaFileMissing) {
-        printf(" failed\n  ! Could not open %s\n  ! Please run rsa_genkey first\n\n", path);
+        say(" failed\n  ! Could not open %s\n  ! Please run rsa_genkey first\n\n", path);
     } else if (result != 0) {
-        printf(" failed\n  ! mbedtls_mpi_read_file returned %d\n\n", result);
+        say(" failed\n  ! mbedtls_mpi_read_file returned %d\n\n", result);
     }
     return result == 0 ? 0 : -1;
 }
@@ -130,24 +132,24 @@ int load_aes_key(const ChipProfile& profile, const char* byte_format, bool annou
     bool absent = false;
     FILE* file = open_optional_key_file(kAesKeyFile, &absent);
     if (file == nullptr && !absent) {
-        printf(" failed\n  ! Can't open %s: %s\n  ! Please check aes.txt\n\n", kAesKeyFile,
+        say(" failed\n  ! Can't open %s: %s\n  ! Please check aes.txt\n\n", kAesKeyFile,
                strerror(errno));
         return -1;
     }
     if (file == nullptr) {
-        if (announce_default) printf("No AES128 key file! Using default setting\n");
+        if (announce_default) say("No AES128 key file! Using default setting\n");
         default_aes_key(profile.reversed_default_key, key);
         return 0;
     }
-    printf("AES-Key:\r\n");
+    say("AES-Key:\r\n");
     const int result = parse_aes_key(file, key);
     fclose(file);
     if (result != 0) {
-        printf("%s", kBadAesKey);
+        say("%s", kBadAesKey);
         return -1;
     }
-    for (size_t i = 0; i < kAesKeySize; ++i) printf(byte_format, key[i]);
-    printf("\r\n");
+    for (size_t i = 0; i < kAesKeySize; ++i) say(byte_format, key[i]);
+    say("\r\n");
     return 0;
 }
 

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "image/image_layout.hpp"
+#include "image/transcript.hpp"
 #include "secure/montgomery.hpp"
 #include "secure/mpi_try.hpp"
 
@@ -43,11 +44,11 @@ void store_little_endian(const mbedtls_mpi* value, size_t pos, size_t size) {
 }
 
 void print_signature(const uint8_t output[kRsaBlockSize]) {
-    printf("Encypt Sig(RSA): \r\n");
+    say("Encypt Sig(RSA): \r\n");
     for (size_t row = 0; row < kRsaBlockSize; row += 8) {
-        printf("0x%x 0x%x 0x%x 0x%x ", output[row], output[row + 1], output[row + 2],
+        say("0x%x 0x%x 0x%x 0x%x ", output[row], output[row + 1], output[row + 2],
                output[row + 3]);
-        printf("0x%x 0x%x 0x%x 0x%x\r\n", output[row + 4], output[row + 5], output[row + 6],
+        say("0x%x 0x%x 0x%x 0x%x\r\n", output[row + 4], output[row + 5], output[row + 6],
                output[row + 7]);
     }
 }
@@ -78,7 +79,7 @@ int sign_with(RsaKeyContext* key, const uint8_t header_digest[32], uint8_t input
               uint8_t output[kRsaBlockSize]) {
     if (load_rsa_private(key) != 0) return -1;
     if (key->len != kRsaBlockSize) {
-        printf(" failed\n  ! rsa_priv.txt holds a %u-bit modulus; the header takes a 1024-bit key"
+        say(" failed\n  ! rsa_priv.txt holds a %u-bit modulus; the header takes a 1024-bit key"
                " (a modulus of 1017 to 1024 bits)\n\n",
                static_cast<unsigned>(mbedtls_mpi_bitlen(&key->N)));
         return -1;
@@ -94,12 +95,12 @@ int sign_with(RsaKeyContext* key, const uint8_t header_digest[32], uint8_t input
     if (load_rsa_public(key) != 0) return -1;
     // Sizes first: they bound the cost of the check below whatever the file holds.
     if (mbedtls_mpi_size(&key->N) > kRsaModulusSize || mbedtls_mpi_size(&key->E) > kRsaExponentSize) {
-        printf(" failed\n  ! rsa_pub.txt holds a value too large for the header (N at most 128"
+        say(" failed\n  ! rsa_pub.txt holds a value too large for the header (N at most 128"
                " bytes, E at most 32 bytes)\n\n");
         return -1;
     }
     if (!signature_verifies(key, output, input)) {
-        printf(" failed\n  ! rsa_priv.txt and rsa_pub.txt do not belong together: the signature"
+        say(" failed\n  ! rsa_priv.txt and rsa_pub.txt do not belong together: the signature"
                " does not verify with the public key\n\n");
         return -1;
     }
@@ -113,7 +114,7 @@ int sign_with(RsaKeyContext* key, const uint8_t header_digest[32], uint8_t input
 int rsa_private_crt(const RsaKeyContext* key, const uint8_t input[kRsaBlockSize],
                     uint8_t output[kRsaBlockSize]) {
     if (!is_usable_private_key(key)) {
-        printf(" failed\n  ! rsa_priv.txt is not a usable private key: N, P and Q must be odd and"
+        say(" failed\n  ! rsa_priv.txt is not a usable private key: N, P and Q must be odd and"
                " D, DP, DQ and QP non-zero\n\n");
         return -1;
     }
@@ -125,7 +126,7 @@ int rsa_private_crt(const RsaKeyContext* key, const uint8_t input[kRsaBlockSize]
     int result = 0;
     MPI_TRY(mbedtls_mpi_read_binary(&t, input, key->len));
     if (mbedtls_mpi_cmp_mpi(&t, &key->N) >= 0) {
-        printf(" failed\n  ! The header digest of this image is too large for this modulus: the"
+        say(" failed\n  ! The header digest of this image is too large for this modulus: the"
                " signed block is not below N.\n  ! Change the image (for example its version"
                " bytes) or use a key whose modulus has a high top byte.\n\n");
         result = -1;
@@ -140,13 +141,13 @@ int rsa_private_crt(const RsaKeyContext* key, const uint8_t input[kRsaBlockSize]
     MPI_TRY(mbedtls_mpi_add_mpi(&h, &m1, &m2));
     result = mbedtls_mpi_write_binary(&h, output, key->len);
     if (result != 0) {
-        printf(" failed\n  ! The RSA private-key operation gave a result longer than the key:"
+        say(" failed\n  ! The RSA private-key operation gave a result longer than the key:"
                " check that rsa_priv.txt lists N, D, P, Q, DP, DQ and QP in that order\n\n");
         result = -1;
     }
 done:
     if (result != 0 && result != -1) {
-        printf(" failed\n  ! The RSA private-key operation failed: %d\n\n", result);
+        say(" failed\n  ! The RSA private-key operation failed: %d\n\n", result);
         result = -1;
     }
     mbedtls_mpi_free(&t);

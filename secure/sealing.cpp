@@ -7,6 +7,7 @@
 
 #include "digest/sha256.hpp"
 #include "image/image_checksum.hpp"
+#include "image/transcript.hpp"
 #include "secure/aes_cipher.hpp"
 #include "secure/key_files.hpp"
 #include "secure/rsa_signing.hpp"
@@ -48,12 +49,12 @@ int encrypt_and_digest(const ChipProfile& profile, uint8_t header_digest[kDigest
     int result = aes_cbc_encrypt(key, ScratchBuffer + kPayloadOffset, kPayloadSize);
     if (result == 0) {
         const uint16_t data_checksum = image_checksum(ScratchBuffer + kPayloadOffset, kPayloadSize);
-        printf("Data CheckSum: 0x%04X\n\n", data_checksum);
+        say("Data CheckSum: 0x%04X\n\n", data_checksum);
         write_u16_le(kDataChecksumOffset, data_checksum);
 
         // Summed with the first header checksum still in its field, which it then replaces.
         const uint16_t re_checksum = image_checksum(ImageBuffer, kImageSize);
-        printf("Re-CheckSum: 0x%04X\n\n", re_checksum);
+        say("Re-CheckSum: 0x%04X\n\n", re_checksum);
         write_u16_le(header_layout(profile).header_checksum, re_checksum);
 
         uint8_t image_digest[kDigestSize];
@@ -77,9 +78,9 @@ int encrypt_and_digest(const ChipProfile& profile, uint8_t header_digest[kDigest
 void print_digest_words(const char* first_format, const uint8_t bytes[32]) {
     uint32_t words[4];
     le_words(bytes, words);
-    printf(first_format, words[0], words[1], words[2], words[3]);
+    say(first_format, words[0], words[1], words[2], words[3]);
     le_words(bytes + 16, words);
-    printf("        0x%x 0x%x 0x%x 0x%x\r\n", words[0], words[1], words[2], words[3]);
+    say("        0x%x 0x%x 0x%x 0x%x\r\n", words[0], words[1], words[2], words[3]);
 }
 
 void prepare_secure_header(const ChipProfile& profile, bool rsa_signed) {
@@ -98,7 +99,7 @@ void prepare_secure_header(const ChipProfile& profile, bool rsa_signed) {
 int seal_image(const ChipProfile& profile, bool rsa_signed) {
     uint8_t header_digest[kDigestSize];
     if (encrypt_and_digest(profile, header_digest) != 0) return -1;
-    printf("WIN32 system !!\r\n");
+    say("WIN32 system !!\r\n");
     const int result =
         rsa_signed ? sign_header_rsa(header_digest) : sign_header_aes(profile, header_digest);
     mbedtls_platform_zeroize(header_digest, sizeof(header_digest));

@@ -6,6 +6,7 @@
 
 #include "image/header_display.hpp"
 #include "image/image_checksum.hpp"
+#include "image/transcript.hpp"
 #include "secure/key_files.hpp"
 
 void key_encryption_key(uint8_t key[kAesKeySize]) {
@@ -15,7 +16,7 @@ void key_encryption_key(uint8_t key[kAesKeySize]) {
 
 int make_wr_key_image(const ChipProfile& profile) {
     if (check_key_stamp_tag(kKeyStampOffset) != 0) {
-        printf("Not valid wr key code!\n");
+        say("Not valid wr key code!\n");
         return -1;
     }
     show_key_stamp(kKeyStampOffset);
@@ -32,12 +33,12 @@ int make_wr_key_image(const ChipProfile& profile) {
     mbedtls_platform_zeroize(kek, sizeof(kek));
     if (result != 0) return -1;
 
-    printf("AES-wr-key:\r\n");
+    say("AES-wr-key:\r\n");
     for (size_t i = 0; i < kWrappedKeySize; ++i) {
-        printf("%02x", wrapped[i]);
+        say("%02x", wrapped[i]);
         ImageBuffer[kWrappedKeyOffset + i] = wrapped[i];
     }
-    printf("\r\n");
+    say("\r\n");
 
     // The checksum is taken after the wrapped key is in place, so it covers it.
     const HeaderLayout layout = header_layout(profile);

@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "digest/sha256.hpp"
-#include "driver/mode.hpp"
+#include "image/seal_mode.hpp"
 #include "image/dram_table.hpp"
 #include "image/header_display.hpp"
 #include "image/image_checksum.hpp"

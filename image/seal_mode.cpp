@@ -1,4 +1,4 @@
-#include "driver/mode.hpp"
+#include "image/seal_mode.hpp"
 
 #include <cstdlib>
 

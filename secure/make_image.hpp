@@ -1,0 +1,10 @@
+// The one sealing path: from the loader in ImageBuffer to the finished image of any kind.
+#pragma once
+
+#include "image/image_layout.hpp"
+#include "image/seal_mode.hpp"
+
+// Makes the image of the given kind in ImageBuffer: the boot header (tag check, DRAM parameter
+// count, checksum) and, for secure images, the sealing; or the wrapped key of a wr-key image.
+// Reports each step in the transcript. Returns 0 or -1.
+int make_image(const ChipProfile& profile, SealMode mode, int chip_id);
