@@ -323,19 +323,23 @@ bool commit_files(StagedFile* files, size_t count, const char* backup_suffix,
     sigset_t previous;
     hold_signals(&previous);
     size_t failed = count;
-    // In a set, a replaced file can come back after a later failure only from its backup.
-    for (size_t i = 0; i < count && count > 1 && backup_suffix == nullptr; ++i) {
-        if (!files[i].existed) continue;
-        files[i].error = EEXIST;
-        failed = i;
-        break;
-    }
-    // Keep each file that will be replaced under its backup name: a second name for the same
-    // file, so the target is never without one.
+    // In a set, a replaced file can come back after a later failure only from a backup: a
+    // second name for the same file, so the target is never without one. Without a suffix to
+    // keep it under, the backup has a temporary name and goes once the set is in place.
+    const bool keep = backup_suffix != nullptr;
     for (size_t i = 0; i < count && failed == count; ++i) {
-        if (!files[i].existed || backup_suffix == nullptr) continue;
-        const std::string backup = files[i].target + backup_suffix;
-        if (link(files[i].target.c_str(), backup.c_str()) == 0) {
+        if (!files[i].existed || (!keep && count == 1)) continue;
+        std::string backup = keep ? files[i].target + backup_suffix : std::string();
+        for (int attempt = 0; !keep && backup.empty() && attempt < 100; ++attempt) {
+            const std::string name = temporary_name(files[i].target, 100 + attempt);
+            if (register_temporary(name) && link(files[i].target.c_str(), name.c_str()) == 0) {
+                backup = name;
+            } else {
+                forget_temporary(name);
+                if (errno != EEXIST) break;
+            }
+        }
+        if (!backup.empty() && (!keep || link(files[i].target.c_str(), backup.c_str()) == 0)) {
             files[i].backup_path = backup;
         } else {
             files[i].error = errno;
@@ -354,11 +358,17 @@ bool commit_files(StagedFile* files, size_t count, const char* backup_suffix,
         undo_named(files, named);
         for (size_t i = 0; i < count; ++i) {
             if (!files[i].backup_path.empty()) unlink(files[i].backup_path.c_str());
+            if (!keep) forget_temporary(files[i].backup_path);
             files[i].backup_path.clear();
         }
         abandon_files(files, count);
     } else {
         for (size_t i = 0; i < count; ++i) {
+            if (!keep && !files[i].backup_path.empty()) {
+                unlink(files[i].backup_path.c_str());
+                forget_temporary(files[i].backup_path);
+                files[i].backup_path.clear();
+            }
             close_staged(&files[i]);
             if (i == 0 || folder_of(files[i].target) != folder_of(files[i - 1].target)) {
                 sync_folder(files[i].target);

@@ -32,10 +32,9 @@ WriteResult stage_file(StagedFile* file, const char* path, const uint8_t* data, 
                        unsigned mode, FileMode mode_policy);
 
 // Names every staged file over its target. When backup_suffix is given, each replaced file is
-// first kept as target + backup_suffix (which must not exist); a set of several files that would
-// replace one needs it. When a step fails, the targets that were already replaced get their old
-// files back, and every file is as it was before; failed_index receives the file whose step
-// failed. Returns true when all were named.
+// kept as target + backup_suffix (which must not exist). When a step fails, the targets that
+// were already replaced get their old files back, and every file is as it was before;
+// failed_index receives the file whose step failed. Returns true when all were named.
 bool commit_files(StagedFile* files, size_t count, const char* backup_suffix,
                   size_t* failed_index);
 

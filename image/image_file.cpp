@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstddef>
+#include <cstring>
 #include <cstdio>
 
 #include "image/file_replace.hpp"
@@ -83,4 +85,17 @@ int write_image(const char* path, const uint8_t* buffer, size_t size) {
     }
     say("file writing error !\n");
     return 1;
+}
+
+long load_image_file(const char* path) {
+    FILE* file = fopen(path, "rb");
+    if (file == nullptr) return -1;
+    memset(ImageBuffer, 0, kImageSize);
+    const size_t got = fread(ImageBuffer, 1, kImageSize, file);
+    long size = static_cast<long>(got);
+    while (fgetc(file) != EOF) ++size;  // count what lies beyond the image, if anything
+    const bool failed = ferror(file) != 0;
+    fclose(file);
+    if (failed) errno = EIO;
+    return failed ? -1 : size;
 }

@@ -16,3 +16,8 @@ int read_image(const char* path, uint8_t* buffer, int* bytes_read);
 // Writes size bytes of buffer to path so that the path holds either its old contents or the whole
 // new image, never a part of it. Returns 0 or 1.
 int write_image(const char* path, const uint8_t* buffer, size_t size);
+
+// Reads a whole image file into ImageBuffer without printing: at most kImageSize bytes are kept,
+// the rest zero. Returns the number of bytes the file holds (more than kImageSize when it is
+// longer), or -1 with errno set.
+long load_image_file(const char* path);

@@ -9,4 +9,18 @@ SealMode decide_mode(const ChipProfile& profile, int secure_boot) {
     return SealMode::kAesSigned;
 }
 
+const char* seal_mode_name(SealMode mode) {
+    switch (mode) {
+        case SealMode::kPlain:
+            return "plain";
+        case SealMode::kAesSigned:
+            return "AES-signed";
+        case SealMode::kRsaSigned:
+            return "RSA-signed";
+        case SealMode::kWrKey:
+            break;
+    }
+    return "wr-key";
+}
+
 int parse_number(const char* text) { return static_cast<int>(strtol(text, nullptr, 10)); }

@@ -8,16 +8,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "image/transcript.hpp"
+#include "secure/pem_keys.hpp"
 
 namespace {
 
 constexpr size_t kTokenBufferSize = 1024;
 constexpr size_t kKeyHexLength = 2 * kAesKeySize;
 
-const char kAesKeyFile[] = "aes.txt";
-const char kBadAesKey[] = " failed\n  ! Please check aes.txt\n Key must AES-128bits\n\n";
+KeySources sources;
 
 // Reads the next blank-separated token into buffer (cleared first, at most size - 1 characters
 // kept) and returns its full length; 0 at the end of the file.
@@ -53,6 +54,17 @@ int load_rsa_values(const char* path, mbedtls_mpi* const* values, size_t count) 
         say(" failed\n  ! mbedtls_mpi_read_file returned %d\n\n", result);
     }
     return result == 0 ? 0 : -1;
+}
+
+// Reads a PEM or DER key where the sources allow one, printing the reason of a failure.
+// Returns 0 or -1, or 1 when the file is in the text format.
+int load_pem(const char* path, RsaKeyContext* context, bool private_key) {
+    if (!sources.pem_keys || !is_pem_or_der_key_file(path)) return 1;
+    std::string why;
+    const int result = private_key ? read_pem_private_key(path, context, &why)
+                                   : read_pem_public_key(path, context, &why);
+    if (result != 0) say(" failed\n  ! %s\n\n", why.c_str());
+    return result;
 }
 
 }  // namespace
@@ -127,13 +139,18 @@ void default_aes_key(bool second_variant, uint8_t key[kAesKeySize]) {
     }
 }
 
+void set_key_sources(const KeySources& chosen) { sources = chosen; }
+
+const KeySources& key_sources() { return sources; }
+
 int load_aes_key(const ChipProfile& profile, const char* byte_format, bool announce_default,
                  uint8_t key[kAesKeySize]) {
-    bool absent = false;
-    FILE* file = open_optional_key_file(kAesKeyFile, &absent);
-    if (file == nullptr && !absent) {
-        say(" failed\n  ! Can't open %s: %s\n  ! Please check aes.txt\n\n", kAesKeyFile,
-               strerror(errno));
+    const char* path = sources.aes_path;
+    bool absent = true;
+    FILE* file = path == nullptr ? nullptr : open_optional_key_file(path, &absent);
+    if (file == nullptr && path != nullptr && (!absent || !sources.aes_optional)) {
+        say(" failed\n  ! Can't open %s: %s\n  ! Please check %s\n\n", path, strerror(errno),
+            path);
         return -1;
     }
     if (file == nullptr) {
@@ -145,7 +162,7 @@ int load_aes_key(const ChipProfile& profile, const char* byte_format, bool annou
     const int result = parse_aes_key(file, key);
     fclose(file);
     if (result != 0) {
-        say("%s", kBadAesKey);
+        say(" failed\n  ! Please check %s\n Key must AES-128bits\n\n", path);
         return -1;
     }
     for (size_t i = 0; i < kAesKeySize; ++i) say(byte_format, key[i]);
@@ -169,14 +186,24 @@ void rsa_key_free(RsaKeyContext* context) {
 }
 
 int load_rsa_private(RsaKeyContext* context) {
+    const int pem = load_pem(sources.rsa_private_path, context, true);
+    if (pem <= 0) return pem;
     mbedtls_mpi* const values[] = {&context->N,  &context->D,  &context->P, &context->Q,
                                    &context->DP, &context->DQ, &context->QP};
-    if (load_rsa_values("rsa_priv.txt", values, 7) != 0) return -1;
+    if (load_rsa_values(sources.rsa_private_path, values, 7) != 0) return -1;
     context->len = (mbedtls_mpi_bitlen(&context->N) + 7) / 8;
     return 0;
 }
 
 int load_rsa_public(RsaKeyContext* context) {
+    if (sources.rsa_public_path == nullptr) {
+        if (mbedtls_mpi_cmp_int(&context->E, 0) > 0) return 0;
+        say(" failed\n  ! %s holds no public exponent: name the public key file too\n\n",
+            sources.rsa_private_path);
+        return -1;
+    }
+    const int pem = load_pem(sources.rsa_public_path, context, false);
+    if (pem <= 0) return pem;
     mbedtls_mpi* const values[] = {&context->N, &context->E};
-    return load_rsa_values("rsa_pub.txt", values, 2);
+    return load_rsa_values(sources.rsa_public_path, values, 2);
 }

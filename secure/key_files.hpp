@@ -16,12 +16,34 @@ struct RsaKeyContext {
     size_t len;  // key length in bytes, from the private key's N
 };
 
+// How the RSA signature is made.
+enum class RsaSigner {
+    kPrivateKey,  // with the private key of rsa_private_path
+    kDeferred,    // by someone else later: the signature field stays zero, the block is kept
+};
+
+// Where the key loaders take their keys. bootseal keeps the defaults: aes.txt, rsa_priv.txt and
+// rsa_pub.txt of the working directory in their text formats, and the built-in AES key when
+// aes.txt is missing. A front end that names its keys sets its sources once, before sealing.
+struct KeySources {
+    const char* aes_path = "aes.txt";  // nullptr: the built-in default key
+    bool aes_optional = true;          // a missing aes_path means the built-in default key
+    const char* rsa_private_path = "rsa_priv.txt";
+    const char* rsa_public_path = "rsa_pub.txt";  // nullptr: N and E of the private key
+    bool pem_keys = false;  // the RSA files may also be PEM or DER keys
+    RsaSigner signer = RsaSigner::kPrivateKey;
+};
+
+// Sets the key sources of the following runs, and reads the current ones.
+void set_key_sources(const KeySources& sources);
+const KeySources& key_sources();
+
 // Assembles the built-in default AES key: the first variant, or with second_variant the same
 // bytes reversed within each group of four.
 void default_aes_key(bool second_variant, uint8_t key[kAesKeySize]);
 
-// Loads the AES key from aes.txt, echoing each byte with byte_format; without aes.txt takes the
-// profile's default key, announcing it when announce_default is set. Returns 0 or -1.
+// Loads the AES key from the AES key file, echoing each byte with byte_format; without one takes
+// the profile's default key, announcing it when announce_default is set. Returns 0 or -1.
 int load_aes_key(const ChipProfile& profile, const char* byte_format, bool announce_default,
                  uint8_t key[kAesKeySize]);
 
@@ -46,8 +68,10 @@ int read_rsa_file(const char* path, mbedtls_mpi* const* values, size_t count);
 void rsa_key_init(RsaKeyContext* context);
 void rsa_key_free(RsaKeyContext* context);
 
-// Reads N, D, P, Q, DP, DQ and QP from rsa_priv.txt and sets the key length. Returns 0 or -1.
+// Reads N, D, P, Q, DP, DQ and QP (and E, from a PEM or DER key) from the private key file and
+// sets the key length. Returns 0 or -1.
 int load_rsa_private(RsaKeyContext* context);
 
-// Reads N and E from rsa_pub.txt; N replaces the private key's. Returns 0 or -1.
+// Reads N and E from the public key file; N replaces the private key's. Without a public key
+// file, keeps N and E of the private key. Returns 0 or -1.
 int load_rsa_public(RsaKeyContext* context);

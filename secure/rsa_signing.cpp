@@ -11,6 +11,8 @@
 #include "secure/montgomery.hpp"
 #include "secure/mpi_try.hpp"
 
+uint8_t DeferredBlock[kRsaBlockSize];
+
 namespace {
 
 // base^exponent mod modulus: the tool's own Montgomery code for moduli of the header's size,
@@ -53,9 +55,9 @@ void print_signature(const uint8_t output[kRsaBlockSize]) {
     }
 }
 
-// Checks signature^E mod N against the signed block with the public key read from rsa_pub.txt,
-// so that a signature the boot ROM would reject is never written.
-bool signature_verifies(const RsaKeyContext* key, const uint8_t signature[kRsaBlockSize],
+}  // namespace
+
+bool rsa_signature_verifies(const RsaKeyContext* key, const uint8_t signature[kRsaBlockSize],
                         const uint8_t input[kRsaBlockSize]) {
     mbedtls_mpi s, recovered, expected;
     mbedtls_mpi_init(&s);
@@ -75,33 +77,70 @@ done:
     return verified;
 }
 
-int sign_with(RsaKeyContext* key, const uint8_t header_digest[32], uint8_t input[kRsaBlockSize],
-              uint8_t output[kRsaBlockSize]) {
-    if (load_rsa_private(key) != 0) return -1;
-    if (key->len != kRsaBlockSize) {
-        say(" failed\n  ! rsa_priv.txt holds a %u-bit modulus; the header takes a 1024-bit key"
-               " (a modulus of 1017 to 1024 bits)\n\n",
-               static_cast<unsigned>(mbedtls_mpi_bitlen(&key->N)));
+namespace {
+
+// The header takes a key of 128 bytes: a modulus of 1017 to 1024 bits.
+bool has_header_size(const RsaKeyContext* key, const char* path) {
+    if (key->len == kRsaBlockSize) return true;
+    say(" failed\n  ! %s holds a %u-bit modulus; the header takes a 1024-bit key"
+        " (a modulus of 1017 to 1024 bits)\n\n",
+        path, static_cast<unsigned>(mbedtls_mpi_bitlen(&key->N)));
+    return false;
+}
+
+// Leaves the signature to another machine: checks that the block can be signed with the public
+// key's modulus, and keeps it.
+int defer_signature(RsaKeyContext* key, const uint8_t input[kRsaBlockSize],
+                    uint8_t output[kRsaBlockSize]) {
+    const KeySources& sources = key_sources();
+    if (load_rsa_public(key) != 0) return -1;
+    key->len = (mbedtls_mpi_bitlen(&key->N) + 7) / 8;
+    if (!has_header_size(key, sources.rsa_public_path)) return -1;
+    mbedtls_mpi t;
+    mbedtls_mpi_init(&t);
+    const bool below = mbedtls_mpi_read_binary(&t, input, kRsaBlockSize) == 0 &&
+                       mbedtls_mpi_cmp_mpi(&t, &key->N) < 0;
+    mbedtls_mpi_free(&t);
+    if (!below) {
+        say(" failed\n  ! The header digest of this image is too large for this modulus: the"
+            " signed block is not below N.\n\n");
         return -1;
     }
+    memcpy(DeferredBlock, input, kRsaBlockSize);
+    memset(output, 0, kRsaBlockSize);
+    return 0;
+}
+
+int sign_with(RsaKeyContext* key, const uint8_t header_digest[32], uint8_t input[kRsaBlockSize],
+              uint8_t output[kRsaBlockSize]) {
+    const KeySources& sources = key_sources();
     // The digest goes into the block's first 32 bytes in reverse order; the rest stays zero.
     memset(input, 0, kRsaBlockSize);
     for (size_t i = 0; i < 32; ++i) input[31 - i] = header_digest[i];
-    if (rsa_private_crt(key, input, output) != 0) return -1;
-
-    print_signature(output);
+    if (sources.signer == RsaSigner::kDeferred) {
+        if (defer_signature(key, input, output) != 0) return -1;
+    } else {
+        if (load_rsa_private(key) != 0) return -1;
+        if (!has_header_size(key, sources.rsa_private_path)) return -1;
+        if (rsa_private_crt(key, input, output) != 0) return -1;
+        print_signature(output);
+        if (load_rsa_public(key) != 0) return -1;
+    }
     memcpy(ImageBuffer + kRsaSignatureOffset, output, kRsaSignatureSize);
 
-    if (load_rsa_public(key) != 0) return -1;
+    const char* public_path =
+        sources.rsa_public_path ? sources.rsa_public_path : sources.rsa_private_path;
     // Sizes first: they bound the cost of the check below whatever the file holds.
     if (mbedtls_mpi_size(&key->N) > kRsaModulusSize || mbedtls_mpi_size(&key->E) > kRsaExponentSize) {
-        say(" failed\n  ! rsa_pub.txt holds a value too large for the header (N at most 128"
-               " bytes, E at most 32 bytes)\n\n");
+        say(" failed\n  ! %s holds a value too large for the header (N at most 128"
+            " bytes, E at most 32 bytes)\n\n",
+            public_path);
         return -1;
     }
-    if (!signature_verifies(key, output, input)) {
-        say(" failed\n  ! rsa_priv.txt and rsa_pub.txt do not belong together: the signature"
-               " does not verify with the public key\n\n");
+    if (sources.signer == RsaSigner::kPrivateKey && !rsa_signature_verifies(key, output, input)) {
+        say(" failed\n  ! %s and %s do not belong together: the signature"
+            " does not verify with the public key\n\n",
+            sources.rsa_private_path, public_path);
         return -1;
     }
     store_little_endian(&key->N, kRsaModulusOffset, kRsaModulusSize);
@@ -114,8 +153,9 @@ int sign_with(RsaKeyContext* key, const uint8_t header_digest[32], uint8_t input
 int rsa_private_crt(const RsaKeyContext* key, const uint8_t input[kRsaBlockSize],
                     uint8_t output[kRsaBlockSize]) {
     if (!is_usable_private_key(key)) {
-        say(" failed\n  ! rsa_priv.txt is not a usable private key: N, P and Q must be odd and"
-               " D, DP, DQ and QP non-zero\n\n");
+        say(" failed\n  ! %s is not a usable private key: N, P and Q must be odd and"
+            " D, DP, DQ and QP non-zero\n\n",
+            key_sources().rsa_private_path);
         return -1;
     }
     mbedtls_mpi t, m1, m2, h;
@@ -142,7 +182,8 @@ int rsa_private_crt(const RsaKeyContext* key, const uint8_t input[kRsaBlockSize]
     result = mbedtls_mpi_write_binary(&h, output, key->len);
     if (result != 0) {
         say(" failed\n  ! The RSA private-key operation gave a result longer than the key:"
-               " check that rsa_priv.txt lists N, D, P, Q, DP, DQ and QP in that order\n\n");
+            " check that %s lists N, D, P, Q, DP, DQ and QP in that order\n\n",
+            key_sources().rsa_private_path);
         result = -1;
     }
 done:

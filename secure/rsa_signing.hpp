@@ -8,11 +8,20 @@
 
 constexpr size_t kRsaBlockSize = 128;
 
+// The block that a deferred signature must raise to D, kept by the last deferred signing.
+extern uint8_t DeferredBlock[kRsaBlockSize];
+
 // Computes output = input^D mod N by the Chinese remainder theorem from P, Q, DP, DQ and QP, as
 // key->len big-endian bytes. Prints why and returns -1 when the key cannot be used or input is
 // not below N.
 int rsa_private_crt(const RsaKeyContext* key, const uint8_t input[kRsaBlockSize],
                     uint8_t output[kRsaBlockSize]);
 
-// Signs the header digest: stores the signature, N and E in the image. Returns 0 or -1.
+// Checks signature^E mod N against the signed block with the key's public values, so that a
+// signature the boot ROM would reject is never written.
+bool rsa_signature_verifies(const RsaKeyContext* key, const uint8_t signature[kRsaBlockSize],
+                            const uint8_t block[kRsaBlockSize]);
+
+// Signs the header digest with the chosen signer: stores the signature (zero when it is deferred),
+// N and E in the image. Returns 0 or -1.
 int sign_header_rsa(const uint8_t header_digest[32]);

@@ -96,9 +96,12 @@ void prepare_secure_header(const ChipProfile& profile, bool rsa_signed) {
     }
 }
 
+uint8_t SealedHeaderDigest[32];
+
 int seal_image(const ChipProfile& profile, bool rsa_signed) {
     uint8_t header_digest[kDigestSize];
     if (encrypt_and_digest(profile, header_digest) != 0) return -1;
+    memcpy(SealedHeaderDigest, header_digest, kDigestSize);
     say("WIN32 system !!\r\n");
     const int result =
         rsa_signed ? sign_header_rsa(header_digest) : sign_header_aes(profile, header_digest);

@@ -12,6 +12,9 @@ void print_digest_words(const char* first_format, const uint8_t bytes[32]);
 // signature fields (and the RSA key fields of an RSA-signed image) before the header checksum.
 void prepare_secure_header(const ChipProfile& profile, bool rsa_signed);
 
+// The header digest that the last seal_image signed (public: it is what the signature covers).
+extern uint8_t SealedHeaderDigest[32];
+
 // Encrypts the payload, stores the data checksum, re-checksum and image digest, and signs the
 // header with the AES key or, for an RSA-signed image, the RSA key. Returns 0 or -1.
 int seal_image(const ChipProfile& profile, bool rsa_signed);

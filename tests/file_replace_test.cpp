@@ -80,10 +80,8 @@ TEST_F(FileReplace, ASetIsReplacedWholeOrNotAtAll) {
         ASSERT_EQ(stage(&files[2], "c.txt", "new c"), WriteResult::kWritten);
         ASSERT_EQ(mkdir(path("c.txt").c_str(), 0755), 0);  // the last cannot be put in place
         size_t failed = 99;
-        // A replaced file comes back only from its backup; without one the set is refused
-        // before anything is named.
         EXPECT_FALSE(commit_files(files, 3, with_backup ? ".old" : nullptr, &failed));
-        EXPECT_EQ(failed, with_backup ? 2u : 0u);
+        EXPECT_EQ(failed, 2u);
         EXPECT_EQ(listing(), "a.txt\nc.txt\n");
         EXPECT_EQ(text_of("a.txt"), "old a");
         struct stat st;

@@ -12,6 +12,8 @@
 #include "image/file_replace.hpp"
 #include "image/image_file.hpp"
 #include "image/image_layout.hpp"
+#include "image/report_text.hpp"
+#include "image/seal_mode.hpp"
 #include "verify/image_checks.hpp"
 
 namespace {
@@ -46,56 +48,6 @@ int usage_error(const char* message, const char* value = nullptr) {
     return 2;
 }
 
-bool parse_int(const char* text, int* value) {
-    errno = 0;
-    char* end = nullptr;
-    const long number = strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || number < INT_MIN || number > INT_MAX) {
-        return false;
-    }
-    *value = static_cast<int>(number);
-    return true;
-}
-
-std::string json_string(const std::string& text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20) {
-            char escaped[8];
-            snprintf(escaped, sizeof(escaped), "\\u%04x", u);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
-const char* mode_name(int chip, int secure) {
-    const ChipProfile& profile = select_chip_profile(chip);
-    if (secure == 3 && !profile.never_wr_key) return "wr-key";
-    if (secure == 0) return "plain";
-    if (secure == 2 && profile.can_sign_rsa) return "RSA-signed";
-    return "AES-signed";
-}
-
-// Reads the image into ImageBuffer; returns the number of bytes the file holds, or -1.
-long load_image(const char* path) {
-    FILE* file = fopen(path, "rb");
-    if (file == nullptr) return -1;
-    memset(ImageBuffer, 0, kImageSize);
-    const size_t got = fread(ImageBuffer, 1, kImageSize, file);
-    long size = static_cast<long>(got);
-    while (fgetc(file) != EOF) ++size;  // count what lies beyond the image, if anything
-    const bool failed = ferror(file) != 0;
-    fclose(file);
-    return failed ? -1 : size;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -114,11 +66,11 @@ int main(int argc, char** argv) {
         if (option == -1) break;
         switch (option) {
             case 'c':
-                if (!parse_int(optarg, &chip)) return usage_error("--chip takes a number, not", optarg);
+                if (!parse_decimal(optarg, &chip)) return usage_error("--chip takes a number, not", optarg);
                 have_chip = true;
                 break;
             case 's':
-                if (!parse_int(optarg, &secure)) {
+                if (!parse_decimal(optarg, &secure)) {
                     return usage_error("--secure takes a number, not", optarg);
                 }
                 have_secure = true;
@@ -144,13 +96,13 @@ int main(int argc, char** argv) {
     }
     if (optind + 1 != argc) return usage_error("expects exactly one IMAGE");
     if (!have_chip || !have_secure) return usage_error("--chip and --secure are required");
-    const std::string mode = mode_name(chip, secure);
+    const std::string mode = seal_mode_name(decide_mode(select_chip_profile(chip), secure));
     if (decrypt_path != nullptr && mode != "AES-signed" && mode != "RSA-signed") {
         return usage_error("--decrypt needs an AES- or RSA-signed image");
     }
     const char* image_path = argv[optind];
 
-    const long size = load_image(image_path);
+    const long size = load_image_file(image_path);
     if (size < 0) {
         fprintf(stderr, "bootseal-verify: cannot read '%s': %s\n", image_path, strerror(errno));
         return 1;

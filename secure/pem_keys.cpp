@@ -1,0 +1,228 @@
+#include "secure/pem_keys.hpp"
+
+#include <mbedtls/bignum.h>
+#include <mbedtls/ctr_drbg.h>
+#include <mbedtls/entropy.h>
+#include <mbedtls/pem.h>
+#include <mbedtls/pk.h>
+#include <mbedtls/pkcs5.h>
+#include <mbedtls/platform_util.h>
+#include <mbedtls/rsa.h>
+#include <mbedtls/version.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "secure/mpi_try.hpp"
+
+namespace {
+
+constexpr size_t kMaxPassphrase = 256;
+
+// Parses a private key. Since 3.0 the parser takes a random generator, for the blinding of the
+// consistency check it may run; 2.x parses without one.
+int parse_key(mbedtls_pk_context* pk, const unsigned char* data, size_t size,
+              const unsigned char* passphrase, size_t passphrase_size) {
+#if MBEDTLS_VERSION_MAJOR >= 3
+    mbedtls_entropy_context entropy;
+    mbedtls_ctr_drbg_context drbg;
+    mbedtls_entropy_init(&entropy);
+    mbedtls_ctr_drbg_init(&drbg);
+    int result = mbedtls_ctr_drbg_seed(&drbg, mbedtls_entropy_func, &entropy, nullptr, 0);
+    if (result == 0) {
+        result = mbedtls_pk_parse_key(pk, data, size, passphrase, passphrase_size,
+                                      mbedtls_ctr_drbg_random, &drbg);
+    }
+    mbedtls_ctr_drbg_free(&drbg);
+    mbedtls_entropy_free(&entropy);
+    return result;
+#else
+    return mbedtls_pk_parse_key(pk, data, size, passphrase, passphrase_size);
+#endif
+}
+
+// Reads the whole file (at most 64 KiB, far more than any RSA key) with a terminating NUL, which
+// the PEM parser needs. Returns false with the reason in *why.
+bool read_key_bytes(const char* path, std::string* bytes, std::string* why) {
+    FILE* file = fopen(path, "rb");
+    if (file == nullptr) {
+        *why = std::string("cannot open ") + path + ": " + strerror(errno);
+        return false;
+    }
+    char chunk[4096];
+    size_t n;
+    bytes->clear();
+    while ((n = fread(chunk, 1, sizeof(chunk), file)) > 0 && bytes->size() <= 65536) {
+        bytes->append(chunk, n);
+    }
+    const bool failed = ferror(file) != 0;
+    fclose(file);
+    mbedtls_platform_zeroize(chunk, sizeof(chunk));
+    if (failed || bytes->size() > 65536) {
+        *why = std::string(path) + (failed ? ": read error" : ": too large for a key file");
+        return false;
+    }
+    bytes->push_back('\0');
+    return true;
+}
+
+// Asks for the passphrase on the terminal without echo. Returns its length, or -1 when there is
+// no terminal to ask on.
+int ask_passphrase(const char* path, char passphrase[kMaxPassphrase]) {
+    FILE* tty = fopen("/dev/tty", "r+");
+    if (tty == nullptr) return -1;
+    struct termios saved;
+    const int fd = fileno(tty);
+    const bool have_terminal = tcgetattr(fd, &saved) == 0;
+    if (have_terminal) {
+        struct termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(fd, TCSANOW, &quiet);
+    }
+    fprintf(tty, "Passphrase for %s: ", path);
+    fflush(tty);
+    const bool got = fgets(passphrase, kMaxPassphrase, tty) != nullptr;
+    if (have_terminal) tcsetattr(fd, TCSANOW, &saved);
+    fprintf(tty, "\n");
+    fclose(tty);
+    if (!got || !have_terminal) return -1;
+    size_t length = strlen(passphrase);
+    while (length > 0 && (passphrase[length - 1] == '\n' || passphrase[length - 1] == '\r')) {
+        passphrase[--length] = '\0';
+    }
+    return static_cast<int>(length);
+}
+
+std::string mbedtls_reason(int code) {
+    switch (code) {
+        case MBEDTLS_ERR_PK_KEY_INVALID_FORMAT:
+            return "not a PEM or DER key";
+        case MBEDTLS_ERR_PK_PASSWORD_MISMATCH:
+        case MBEDTLS_ERR_PKCS5_PASSWORD_MISMATCH:
+        case MBEDTLS_ERR_PEM_PASSWORD_MISMATCH:
+            return "wrong passphrase";
+        case MBEDTLS_ERR_PKCS5_FEATURE_UNAVAILABLE:
+            return "encrypted in a way this build of mbedtls cannot undo; re-encrypt it with "
+                   "'openssl rsa -aes128 -traditional' or decrypt it with 'openssl pkey'";
+        case MBEDTLS_ERR_PK_FEATURE_UNAVAILABLE:
+            return "a key format or cipher this build cannot read";
+        default:
+            break;
+    }
+    char text[32];
+    snprintf(text, sizeof(text), "error -0x%04X", static_cast<unsigned>(-code));
+    return std::string("not a usable RSA key (") + text + ")";
+}
+
+// Copies the RSA values of a parsed key into key.
+int export_rsa(mbedtls_pk_context* pk, RsaKeyContext* key, bool with_private) {
+    mbedtls_rsa_context* rsa = mbedtls_pk_rsa(*pk);
+    int result = 0;
+    if (with_private) {
+        MPI_TRY(mbedtls_rsa_export(rsa, &key->N, &key->P, &key->Q, &key->D, &key->E));
+        MPI_TRY(mbedtls_rsa_export_crt(rsa, &key->DP, &key->DQ, &key->QP));
+    } else {
+        MPI_TRY(mbedtls_rsa_export(rsa, &key->N, nullptr, nullptr, nullptr, &key->E));
+    }
+    key->len = (mbedtls_mpi_bitlen(&key->N) + 7) / 8;
+done:
+    return result;
+}
+
+}  // namespace
+
+bool is_pem_or_der_key_file(const char* path) {
+    FILE* file = fopen(path, "rb");
+    if (file == nullptr) return false;
+    char start[11] = {0};
+    const size_t n = fread(start, 1, 10, file);
+    fclose(file);
+    // A DER key is an ASN.1 SEQUENCE (0x30); a PEM key starts with its armour line.
+    return (n >= 1 && static_cast<unsigned char>(start[0]) == 0x30) ||
+           strncmp(start, "-----BEGIN", 10) == 0;
+}
+
+int read_pem_private_key(const char* path, RsaKeyContext* key, std::string* why) {
+    std::string bytes;
+    if (!read_key_bytes(path, &bytes, why)) return -1;
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    // The DER parser wants the exact length; the PEM parser counts the terminating NUL.
+    const size_t size = bytes.compare(0, 10, "-----BEGIN") == 0 ? bytes.size() : bytes.size() - 1;
+    mbedtls_pk_context pk;
+    mbedtls_pk_init(&pk);
+    char passphrase[kMaxPassphrase] = {0};
+    int result = parse_key(&pk, data, size, nullptr, 0);
+    if (result == MBEDTLS_ERR_PK_PASSWORD_REQUIRED) {
+        const int length = ask_passphrase(path, passphrase);
+        if (length < 0) {
+            *why = std::string(path) +
+                   " is encrypted: its passphrase can only be typed on a terminal (or decrypt "
+                   "it first with openssl pkey)";
+            result = -1;
+        } else {
+            mbedtls_pk_free(&pk);
+            mbedtls_pk_init(&pk);
+            const auto* secret = reinterpret_cast<const unsigned char*>(passphrase);
+            result = parse_key(&pk, data, size, secret, static_cast<size_t>(length));
+            if (result != 0) *why = std::string(path) + ": " + mbedtls_reason(result);
+        }
+    } else if (result != 0) {
+        *why = std::string(path) + ": " + mbedtls_reason(result);
+    }
+    if (result == 0 && mbedtls_pk_get_type(&pk) != MBEDTLS_PK_RSA) {
+        *why = std::string(path) + " holds a key that is not RSA";
+        result = -1;
+    }
+    if (result == 0 && export_rsa(&pk, key, true) != 0) {
+        *why = std::string(path) + ": the RSA values cannot be read";
+        result = -1;
+    }
+    mbedtls_platform_zeroize(passphrase, sizeof(passphrase));
+    mbedtls_platform_zeroize(&bytes[0], bytes.size());
+    mbedtls_pk_free(&pk);
+    return result == 0 ? 0 : -1;
+}
+
+int read_pem_public_key(const char* path, RsaKeyContext* key, std::string* why) {
+    std::string bytes;
+    if (!read_key_bytes(path, &bytes, why)) return -1;
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    const size_t size = bytes.compare(0, 10, "-----BEGIN") == 0 ? bytes.size() : bytes.size() - 1;
+    mbedtls_pk_context pk;
+    mbedtls_pk_init(&pk);
+    int result = mbedtls_pk_parse_public_key(&pk, data, size);
+    if (result != 0) {
+        *why = std::string(path) + ": " + mbedtls_reason(result);
+    } else if (mbedtls_pk_get_type(&pk) != MBEDTLS_PK_RSA) {
+        *why = std::string(path) + " holds a key that is not RSA";
+        result = -1;
+    } else if (export_rsa(&pk, key, false) != 0) {
+        *why = std::string(path) + ": the RSA values cannot be read";
+        result = -1;
+    }
+    mbedtls_pk_free(&pk);
+    return result == 0 ? 0 : -1;
+}
+
+int format_pem_key(const RsaKeyContext& key, bool public_only, std::string* pem) {
+    mbedtls_pk_context pk;
+    mbedtls_pk_init(&pk);
+    unsigned char buffer[8192];
+    int result = mbedtls_pk_setup(&pk, mbedtls_pk_info_from_type(MBEDTLS_PK_RSA));
+    if (result == 0) {
+        mbedtls_rsa_context* rsa = mbedtls_pk_rsa(pk);
+        result = mbedtls_rsa_import(rsa, &key.N, &key.P, &key.Q, &key.D, &key.E);
+        if (result == 0) result = mbedtls_rsa_complete(rsa);
+    }
+    if (result == 0) {
+        result = public_only ? mbedtls_pk_write_pubkey_pem(&pk, buffer, sizeof(buffer))
+                             : mbedtls_pk_write_key_pem(&pk, buffer, sizeof(buffer));
+    }
+    if (result == 0) pem->assign(reinterpret_cast<const char*>(buffer));
+    mbedtls_platform_zeroize(buffer, sizeof(buffer));
+    mbedtls_pk_free(&pk);
+    return result;
+}
