@@ -14,7 +14,9 @@
 #include <string>
 
 #include "image/file_replace.hpp"
+#include "image/report_text.hpp"
 #include "keygen/rsa_keygen.hpp"
+#include "secure/pem_keys.hpp"
 #include "secure/key_files.hpp"
 
 namespace {
@@ -24,7 +26,7 @@ namespace {
 const char kBackupSuffix[] = ".old";
 
 const char kUsage[] =
-    "Usage: bootseal-keygen [--dir DIR] [--aes] [--force]\n"
+    "Usage: bootseal-keygen [--dir DIR] [--aes] [--pem] [--from-pem KEY] [--force]\n"
     "\n"
     "Writes a new 1024-bit RSA key pair for bootseal: rsa_priv.txt (N, D, P, Q, DP, DQ, QP;\n"
     "readable by its owner only) and rsa_pub.txt (N and E = 65537). The modulus starts with the\n"
@@ -32,6 +34,10 @@ const char kUsage[] =
     "\n"
     "  --dir DIR   write the files into DIR (default: the working directory)\n"
     "  --aes       also write aes.txt with a random AES-128 key\n"
+    "  --pem       also write private.pem (mode 0600) and public.pem, for openssl and tokens\n"
+    "  --from-pem KEY\n"
+    "              take the pair of an existing RSA private key (PEM or DER, PKCS#1 or\n"
+    "              PKCS#8) instead of generating one\n"
     "  --force     replace key files that already exist, keeping each as FILE.old\n"
     "  --help      show this help and exit\n"
     "  --version   show the version and exit\n"
@@ -49,20 +55,23 @@ struct KeyFile {
     std::string path;
     std::string text;
     unsigned mode;
-    bool kept;  // the file it replaced was kept as path + kBackupSuffix
+    bool kept;    // the file it replaced was kept as path + kBackupSuffix
+    bool wanted;  // this run writes it
 };
+
+constexpr size_t kKeyBytes = 128;  // the header's 1024-bit modulus
 
 // Writes and flushes every key file first and only then puts them all in place; a replaced
 // file is kept as PATH.old. If any step fails, every file is as it was before the run.
-bool write_key_set(KeyFile* keys, size_t count) {
-    StagedFile staged[3];
+bool write_key_set(KeyFile* const* keys, size_t count) {
+    StagedFile staged[5];
     for (size_t i = 0; i < count; ++i) {
         const WriteResult result = stage_file(
-            &staged[i], keys[i].path.c_str(), reinterpret_cast<const uint8_t*>(keys[i].text.data()),
-            keys[i].text.size(), keys[i].mode, FileMode::kExact);
+            &staged[i], keys[i]->path.c_str(), reinterpret_cast<const uint8_t*>(keys[i]->text.data()),
+            keys[i]->text.size(), keys[i]->mode, FileMode::kExact);
         if (result != WriteResult::kWritten) {
             fprintf(stderr, "bootseal-keygen: cannot write '%s': %s; nothing written\n",
-                    keys[i].path.c_str(), strerror(staged[i].error));
+                    keys[i]->path.c_str(), strerror(staged[i].error));
             abandon_files(staged, i);
             return false;
         }
@@ -71,11 +80,59 @@ bool write_key_set(KeyFile* keys, size_t count) {
     if (!commit_files(staged, count, kBackupSuffix, &failed)) {
         fprintf(stderr,
                 "bootseal-keygen: cannot put '%s' in place: %s; the key files are as they were\n",
-                keys[failed].path.c_str(), strerror(staged[failed].error));
+                keys[failed]->path.c_str(), strerror(staged[failed].error));
         return false;
     }
-    for (size_t i = 0; i < count; ++i) keys[i].kept = !staged[i].backup_path.empty();
+    for (size_t i = 0; i < count; ++i) keys[i]->kept = !staged[i].backup_path.empty();
     return true;
+}
+
+// E in decimal, as people quote it ("65537").
+std::string format_exponent(const RsaKeyContext& key) {
+    char text[80] = {0};
+    size_t length = 0;
+    if (mbedtls_mpi_write_string(&key.E, 10, text, sizeof(text), &length) != 0) return "?";
+    return text;
+}
+
+// The share of header digests whose signed block is not below N: the block's top 32 bytes are
+// the reversed digest, uniformly spread, so the share is about 1 - N / 2^1024.
+double unsignable_share(const RsaKeyContext& key) {
+    uint8_t top[8] = {0};
+    uint8_t modulus[kKeyBytes] = {0};
+    if (mbedtls_mpi_write_binary(&key.N, modulus, sizeof(modulus)) != 0) return 1.0;
+    memcpy(top, modulus, sizeof(top));
+    double fraction = 0;
+    for (int i = 7; i >= 0; --i) fraction = (fraction + top[i]) / 256.0;
+    return 1.0 - fraction;
+}
+
+// Generates a new pair, or reads the one of a PEM or DER file. Returns 0 or 1 after saying why.
+int make_key(const char* from_pem, RsaKeyContext* key, mbedtls_ctr_drbg_context* drbg) {
+    if (from_pem == nullptr) {
+        const int result = generate_rsa_key(key, mbedtls_ctr_drbg_random, drbg);
+        if (result == 0) return 0;
+        fprintf(stderr, "bootseal-keygen: key generation failed (%d)\n", result);
+        return 1;
+    }
+    std::string why;
+    if (read_pem_private_key(from_pem, key, &why) != 0) {
+        fprintf(stderr, "bootseal-keygen: %s; nothing written\n", why.c_str());
+        return 1;
+    }
+    if (key->len != kKeyBytes) {
+        fprintf(stderr,
+                "bootseal-keygen: %s holds a %u-bit modulus; the header takes a 1024-bit key (a "
+                "modulus of 1017 to 1024 bits); nothing written\n",
+                from_pem, static_cast<unsigned>(mbedtls_mpi_bitlen(&key->N)));
+        return 1;
+    }
+    if (mbedtls_mpi_size(&key->E) > 32) {
+        fprintf(stderr, "bootseal-keygen: %s has a public exponent too large for the header\n",
+                from_pem);
+        return 1;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -84,11 +141,14 @@ int main(int argc, char** argv) {
     static const option kOptions[] = {{"dir", required_argument, nullptr, 'd'},
                                       {"aes", no_argument, nullptr, 'a'},
                                       {"force", no_argument, nullptr, 'f'},
+                                      {"from-pem", required_argument, nullptr, 'F'},
+                                      {"pem", no_argument, nullptr, 'p'},
                                       {"help", no_argument, nullptr, 'h'},
                                       {"version", no_argument, nullptr, 'v'},
                                       {nullptr, 0, nullptr, 0}};
     std::string dir = ".";
-    bool with_aes = false, force = false;
+    bool with_aes = false, force = false, with_pem = false;
+    const char* from_pem = nullptr;
     opterr = 0;
     for (;;) {
         const int option = getopt_long(argc, argv, "", kOptions, nullptr);
@@ -103,6 +163,12 @@ int main(int argc, char** argv) {
             case 'f':
                 force = true;
                 break;
+            case 'F':
+                from_pem = optarg;
+                break;
+            case 'p':
+                with_pem = true;
+                break;
             case 'h':
                 fputs(kUsage, stdout);
                 return 0;
@@ -115,19 +181,21 @@ int main(int argc, char** argv) {
     }
     if (optind != argc) return usage_error("takes no arguments besides options");
 
-    const std::string priv_path = dir + "/rsa_priv.txt";
-    const std::string pub_path = dir + "/rsa_pub.txt";
-    const std::string aes_path = dir + "/aes.txt";
-    for (const std::string& path : {priv_path, pub_path, aes_path}) {
-        if (path == aes_path && !with_aes) continue;
-        if (access(path.c_str(), F_OK) != 0) continue;
+    // The files in the order they are written and reported.
+    KeyFile keys[5] = {{dir + "/rsa_priv.txt", "", 0600, false, true},
+                       {dir + "/rsa_pub.txt", "", 0644, false, true},
+                       {dir + "/aes.txt", "", 0600, false, with_aes},
+                       {dir + "/private.pem", "", 0600, false, with_pem},
+                       {dir + "/public.pem", "", 0644, false, with_pem}};
+    for (const KeyFile& file : keys) {
+        if (!file.wanted || access(file.path.c_str(), F_OK) != 0) continue;
         if (!force) {
             fprintf(stderr,
                     "bootseal-keygen: '%s' exists; nothing written (use --force to replace it)\n",
-                    path.c_str());
+                    file.path.c_str());
             return 1;
         }
-        const std::string backup = path + kBackupSuffix;
+        const std::string backup = file.path + kBackupSuffix;
         if (access(backup.c_str(), F_OK) == 0) {
             fprintf(stderr,
                     "bootseal-keygen: '%s' holds a key replaced earlier; nothing written (move it "
@@ -144,47 +212,59 @@ int main(int argc, char** argv) {
     RsaKeyContext key;
     rsa_key_init(&key);
     const char personal[] = "bootseal-keygen";
-    int result = mbedtls_ctr_drbg_seed(&drbg, mbedtls_entropy_func, &entropy,
+    int status = mbedtls_ctr_drbg_seed(&drbg, mbedtls_entropy_func, &entropy,
                                        reinterpret_cast<const unsigned char*>(personal),
-                                       sizeof(personal) - 1);
-    if (result == 0) result = generate_rsa_key(&key, mbedtls_ctr_drbg_random, &drbg);
+                                       sizeof(personal) - 1) == 0
+                     ? 0
+                     : 1;
+    if (status != 0) fprintf(stderr, "bootseal-keygen: no random source\n");
+    if (status == 0) status = make_key(from_pem, &key, &drbg);
     unsigned char aes_key[16] = {0};
-    if (result == 0 && with_aes) result = mbedtls_ctr_drbg_random(&drbg, aes_key, sizeof(aes_key));
-
-    int status = 0;
-    if (result != 0) {
-        fprintf(stderr, "bootseal-keygen: key generation failed (%d)\n", result);
+    if (status == 0 && with_aes && mbedtls_ctr_drbg_random(&drbg, aes_key, sizeof(aes_key)) != 0) {
+        fprintf(stderr, "bootseal-keygen: no random source\n");
         status = 1;
-    } else {
-        KeyFile keys[3] = {{priv_path, format_rsa_private(key), 0600, false},
-                           {pub_path, format_rsa_public(key), 0644, false},
-                           {aes_path, std::string(), 0600, false}};
-        if (with_aes) {
-            char pair[3];
-            for (unsigned char byte : aes_key) {
-                snprintf(pair, sizeof(pair), "%02x", byte);
-                keys[2].text += pair;
-            }
-            keys[2].text += "\n";
-        }
-        const bool ok = write_key_set(keys, with_aes ? 3 : 2);
-        for (KeyFile& file : keys) {
-            if (!file.text.empty()) mbedtls_platform_zeroize(&file.text[0], file.text.size());
-        }
-        if (ok) {
-            printf("wrote %s (mode 0600)\nwrote %s\n", priv_path.c_str(), pub_path.c_str());
-            if (with_aes) printf("wrote %s (mode 0600)\n", aes_path.c_str());
-            for (const KeyFile& file : keys) {
-                if (file.kept) {
-                    printf("kept the replaced %s as %s%s\n", file.path.c_str(),
-                           file.path.c_str(), kBackupSuffix);
-                }
-            }
-            printf("modulus: %u bits, top byte 0xFF, E = 65537\n",
-                   static_cast<unsigned>(mbedtls_mpi_bitlen(&key.N)));
-        } else {
+    }
+    if (status == 0) {
+        keys[0].text = format_rsa_private(key);
+        keys[1].text = format_rsa_public(key);
+        if (with_aes) keys[2].text = hex_bytes(aes_key, sizeof(aes_key)) + "\n";
+        if (with_pem && (format_pem_key(key, false, &keys[3].text) != 0 ||
+                         format_pem_key(key, true, &keys[4].text) != 0)) {
+            fprintf(stderr, "bootseal-keygen: the PEM files cannot be made\n");
             status = 1;
         }
+    }
+    KeyFile* wanted[5];
+    size_t count = 0;
+    for (KeyFile& file : keys) {
+        if (file.wanted) wanted[count++] = &file;
+    }
+    if (status == 0 && write_key_set(wanted, count)) {
+        for (size_t i = 0; i < count; ++i) {
+            printf("wrote %s%s\n", wanted[i]->path.c_str(),
+                   wanted[i]->mode == 0600 ? " (mode 0600)" : "");
+        }
+        for (size_t i = 0; i < count; ++i) {
+            if (wanted[i]->kept) {
+                printf("kept the replaced %s as %s%s\n", wanted[i]->path.c_str(),
+                       wanted[i]->path.c_str(), kBackupSuffix);
+            }
+        }
+        uint8_t modulus[kKeyBytes] = {0};
+        mbedtls_mpi_write_binary(&key.N, modulus, sizeof(modulus));
+        printf("modulus: %u bits, top byte 0x%02X, E = %s\n",
+               static_cast<unsigned>(mbedtls_mpi_bitlen(&key.N)), modulus[0],
+               format_exponent(key).c_str());
+        if (modulus[0] != 0xFF) {
+            printf("warning: with a top byte below 0xFF about %.1f%% of images cannot be signed "
+                   "with this key (their signed block is not below the modulus)\n",
+                   100.0 * unsignable_share(key));
+        }
+    } else {
+        status = 1;
+    }
+    for (KeyFile& file : keys) {
+        if (!file.text.empty()) mbedtls_platform_zeroize(&file.text[0], file.text.size());
     }
     mbedtls_platform_zeroize(aes_key, sizeof(aes_key));
     rsa_key_free(&key);

@@ -16,6 +16,7 @@
 #include "image/image_layout.hpp"
 #include "secure/aes_cipher.hpp"
 #include "secure/key_files.hpp"
+#include "secure/pem_keys.hpp"
 #include "secure/wr_key.hpp"
 
 namespace {
@@ -56,11 +57,14 @@ struct KeySource {
     std::string description;
 };
 
-KeySource load_key(const std::string& dir, const ChipProfile& profile, uint8_t key[kAesKeySize]) {
-    const std::string path = dir + "/aes.txt";
+KeySource load_key(const VerifyRequest& request, const ChipProfile& profile,
+                   uint8_t key[kAesKeySize]) {
+    const std::string& path = request.aes_path;
     bool absent = false;
     FILE* file = open_optional_key_file(path.c_str(), &absent);
-    if (file == nullptr && !absent) return {false, path + " cannot be opened: " + strerror(errno)};
+    if (file == nullptr && (!absent || request.aes_named)) {
+        return {false, path + " cannot be opened: " + strerror(errno)};
+    }
     if (file == nullptr) {
         default_aes_key(profile.reversed_default_key, key);
         return {true, "the built-in default key (public)"};
@@ -85,7 +89,7 @@ void check_plain(std::vector<CheckResult>* results) {
         format("16-bit sum 0x%04X, expected 0x0000", sum));
 }
 
-void check_wr_key(const ChipProfile& profile, const std::string& key_dir,
+void check_wr_key(const ChipProfile& profile, const VerifyRequest& request,
                   std::vector<CheckResult>* results) {
     char stamp[64];
     const bool stamped = format_key_stamp(kKeyStampOffset, stamp, sizeof(stamp));
@@ -96,7 +100,7 @@ void check_wr_key(const ChipProfile& profile, const std::string& key_dir,
     check_plain(results);
 
     uint8_t key[kAesKeySize];
-    const KeySource source = load_key(key_dir, profile, key);
+    const KeySource source = load_key(request, profile, key);
     if (!source.ok) {
         add(results, "wrapped key", false, source.description);
         return;
@@ -131,10 +135,10 @@ std::string describe_rsa_key(const mbedtls_mpi* n, const mbedtls_mpi* e) {
                                    static_cast<unsigned>(bytes[2]) << 8 | bytes[3]);
 }
 
-void check_rsa_signature(const uint8_t header_digest[kDigestSize], const std::string& key_dir,
+void check_rsa_signature(const uint8_t header_digest[kDigestSize], const VerifyRequest& request,
                          std::vector<CheckResult>* results) {
-    mbedtls_mpi n, e, s, recovered, expected, file_n, file_e;
-    mbedtls_mpi* const all[] = {&n, &e, &s, &recovered, &expected, &file_n, &file_e};
+    mbedtls_mpi n, e, s, recovered, expected;
+    mbedtls_mpi* const all[] = {&n, &e, &s, &recovered, &expected};
     for (mbedtls_mpi* value : all) mbedtls_mpi_init(value);
 
     read_le_field(&n, kRsaModulusOffset, kRsaModulusSize);
@@ -152,24 +156,38 @@ void check_rsa_signature(const uint8_t header_digest[kDigestSize], const std::st
         verifies ? "verifies with " + key_text
                  : "does not give the reversed header digest with " + key_text);
 
-    const std::string pub_path = key_dir + "/rsa_pub.txt";
-    mbedtls_mpi* const pub_values[] = {&file_n, &file_e};
-    const int read = read_rsa_file(pub_path.c_str(), pub_values, 2);
-    if (read == kRsaFileMissing) {
-        skip(results, "rsa key", "no " + pub_path + ": signed by the header's own key");
-    } else if (read != 0) {
-        add(results, "rsa key", false, format("%s: mbedtls_mpi_read_file returned %d",
-                                              pub_path.c_str(), read));
+    const std::string& pub_path = request.rsa_pub_path;
+    RsaKeyContext file_key;
+    rsa_key_init(&file_key);
+    std::string why;
+    int read = 0;
+    if (is_pem_or_der_key_file(pub_path.c_str())) {
+        read = read_pem_public_key(pub_path.c_str(), &file_key, &why);
     } else {
-        const bool same = mbedtls_mpi_cmp_mpi(&n, &file_n) == 0 && mbedtls_mpi_cmp_mpi(&e, &file_e) == 0;
+        mbedtls_mpi* const pub_values[] = {&file_key.N, &file_key.E};
+        read = read_rsa_file(pub_path.c_str(), pub_values, 2);
+        if (read != 0 && read != kRsaFileMissing) {
+            why = format("%s: mbedtls_mpi_read_file returned %d", pub_path.c_str(), read);
+        }
+    }
+    if (read == kRsaFileMissing && !request.rsa_pub_named) {
+        skip(results, "rsa key", "no " + pub_path + ": signed by the header's own key");
+    } else if (read == kRsaFileMissing) {
+        add(results, "rsa key", false, pub_path + " cannot be opened");
+    } else if (read != 0) {
+        add(results, "rsa key", false, why);
+    } else {
+        const bool same = mbedtls_mpi_cmp_mpi(&n, &file_key.N) == 0 &&
+                          mbedtls_mpi_cmp_mpi(&e, &file_key.E) == 0;
         add(results, "rsa key", same,
             same ? "the header's key is the one in " + pub_path
                  : "the header's key is not the one in " + pub_path);
     }
+    rsa_key_free(&file_key);
     for (mbedtls_mpi* value : all) mbedtls_mpi_free(value);
 }
 
-void check_secure(const ChipProfile& profile, bool rsa_signed, const std::string& key_dir,
+void check_secure(const ChipProfile& profile, bool rsa_signed, const VerifyRequest& request,
                   std::vector<CheckResult>* results, bool* decrypted) {
     if (profile.secure_header) {
         const uint16_t marker = read_u16_le(kSecureMarkerOffset);
@@ -185,7 +203,7 @@ void check_secure(const ChipProfile& profile, bool rsa_signed, const std::string
                computed_data));
 
     uint8_t key[kAesKeySize];
-    const KeySource source = load_key(key_dir, profile, key);
+    const KeySource source = load_key(request, profile, key);
     if (!source.ok) {
         add(results, "aes key", false, source.description);
         return;
@@ -228,7 +246,7 @@ void check_secure(const ChipProfile& profile, bool rsa_signed, const std::string
     add(results, "header digest", true, hex(header_digest, kDigestSize));
 
     if (rsa_signed) {
-        check_rsa_signature(header_digest, key_dir, results);
+        check_rsa_signature(header_digest, request, results);
     } else {
         uint8_t signature[kDigestSize];
         memcpy(signature, ImageBuffer + kAesSignatureOffset, kDigestSize);
@@ -280,7 +298,7 @@ std::vector<CheckResult> verify_image(size_t image_size, const VerifyRequest& re
 
     switch (mode) {
         case SealMode::kWrKey:
-            check_wr_key(profile, request.key_dir, &results);
+            check_wr_key(profile, request, &results);
             break;
         case SealMode::kPlain:
             check_boot_header(profile, &results);
@@ -289,7 +307,7 @@ std::vector<CheckResult> verify_image(size_t image_size, const VerifyRequest& re
         case SealMode::kAesSigned:
         case SealMode::kRsaSigned:
             check_boot_header(profile, &results);
-            check_secure(profile, mode == SealMode::kRsaSigned, request.key_dir, &results,
+            check_secure(profile, mode == SealMode::kRsaSigned, request, &results,
                          decrypted);
             break;
     }

@@ -16,7 +16,10 @@ struct CheckResult {
 struct VerifyRequest {
     int chip_id;
     int secure_boot;
-    std::string key_dir;  // where aes.txt and rsa_pub.txt are looked for
+    std::string aes_path;      // the AES key file, in aes.txt's format
+    bool aes_named;            // named by the user: it must be there
+    std::string rsa_pub_path;  // the RSA public key, in rsa_pub.txt's format or PEM
+    bool rsa_pub_named;
 };
 
 // Checks the image_size bytes read into ImageBuffer as the kind of image the chip and secure-boot

@@ -19,7 +19,8 @@
 namespace {
 
 const char kUsage[] =
-    "Usage: bootseal-verify IMAGE --chip N --secure M [--keys DIR] [--decrypt OUT] [--json]\n"
+    "Usage: bootseal-verify IMAGE --chip N --secure M [--keys DIR] [--aes-key FILE]\n"
+    "                       [--rsa-pub FILE] [--decrypt OUT] [--json]\n"
     "\n"
     "Checks an image written by bootseal for chip N and secure-boot mode M: its size, boot tag\n"
     "and DRAM parameter count; the header checksum of a plain image; the marker, data checksum,\n"
@@ -30,6 +31,8 @@ const char kUsage[] =
     "  --secure M      the secure_boot value it was made with (required)\n"
     "  --keys DIR      folder of aes.txt and rsa_pub.txt (default: the working directory);\n"
     "                  without aes.txt the built-in default key is assumed\n"
+    "  --aes-key FILE  the AES key file, in aes.txt's format (it must exist)\n"
+    "  --rsa-pub FILE  the RSA public key, in rsa_pub.txt's format or PEM (it must exist)\n"
     "  --decrypt OUT   write the plaintext image of an AES- or RSA-signed image to OUT\n"
     "  --json          print the results as one JSON object\n"
     "  --help          show this help and exit\n"
@@ -54,11 +57,14 @@ int main(int argc, char** argv) {
     static const option kOptions[] = {
         {"chip", required_argument, nullptr, 'c'}, {"secure", required_argument, nullptr, 's'},
         {"keys", required_argument, nullptr, 'k'}, {"decrypt", required_argument, nullptr, 'd'},
+        {"aes-key", required_argument, nullptr, 'a'}, {"rsa-pub", required_argument, nullptr, 'p'},
         {"json", no_argument, nullptr, 'j'},       {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, 'v'},    {nullptr, 0, nullptr, 0}};
     int chip = 0, secure = 0;
     bool have_chip = false, have_secure = false, json = false;
     std::string key_dir = ".";
+    const char* aes_key = nullptr;
+    const char* rsa_pub = nullptr;
     const char* decrypt_path = nullptr;
     opterr = 0;
     for (;;) {
@@ -77,6 +83,12 @@ int main(int argc, char** argv) {
                 break;
             case 'k':
                 key_dir = optarg;
+                break;
+            case 'a':
+                aes_key = optarg;
+                break;
+            case 'p':
+                rsa_pub = optarg;
                 break;
             case 'd':
                 decrypt_path = optarg;
@@ -109,7 +121,10 @@ int main(int argc, char** argv) {
     }
     bool decrypted = false;
     const std::vector<CheckResult> results =
-        verify_image(static_cast<size_t>(size), {chip, secure, key_dir}, &decrypted);
+        verify_image(static_cast<size_t>(size),
+                     {chip, secure, aes_key ? aes_key : key_dir + "/aes.txt", aes_key != nullptr,
+                      rsa_pub ? rsa_pub : key_dir + "/rsa_pub.txt", rsa_pub != nullptr},
+                     &decrypted);
     size_t failed = 0;
     for (const CheckResult& r : results) failed += r.status == CheckStatus::kFail ? 1 : 0;
 
