@@ -69,9 +69,11 @@ bool read_key_bytes(const char* path, std::string* bytes, std::string* why) {
     return true;
 }
 
-// Asks for the passphrase on the terminal without echo. Returns its length, or -1 when there is
-// no terminal to ask on.
+// Asks for the passphrase on the terminal without echo. Returns its length, or -1 when the run
+// has no terminal to ask on: standard input must be one, so that a run from a script or a build
+// system fails at once instead of waiting for someone to type.
 int ask_passphrase(const char* path, char passphrase[kMaxPassphrase]) {
+    if (!isatty(STDIN_FILENO)) return -1;
     FILE* tty = fopen("/dev/tty", "r+");
     if (tty == nullptr) return -1;
     struct termios saved;

@@ -1,0 +1,213 @@
+// bootseal-sign against bootseal, keygen's PEM paths and verify's named keys, with openssl as the
+// offline signer and as the maker of PEM, PKCS#8 and DER keys.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "tests/test_support.hpp"
+
+namespace {
+
+const std::string kKeys = std::string(TEST_DATA_DIR) + "/keys/";
+
+class Sign : public TempDirTest {
+protected:
+    void SetUp() override {
+        TempDirTest::SetUp();
+        write_file(path("in.bin"), read_file(SAMPLE_LOADER));
+        write_text(path("key.aes"), "00112233445566778899aabbccddeeff\n");
+        const std::string pair = kKeys + "pair-high/";
+        // The same pair in every form bootseal-sign reads.
+        shell_output("cd " + dir_ + " && cp " + pair + "rsa_priv.txt priv.txt && cp " + pair +
+                     "rsa_pub.txt pub.txt && cp " + pair + "private.pem pkcs1.pem && cp " + pair +
+                     "public.pem public.pem && openssl pkcs8 -topk8 -nocrypt -in pkcs1.pem "
+                     "-out pkcs8.pem && openssl pkey -in pkcs1.pem -outform DER -out key.der && "
+                     "chmod 600 key.aes priv.txt *.pem key.der");
+    }
+    // bootseal's image with the same keys under its fixed names, in a folder of its own.
+    Bytes bootseal_image(const char* chip, const char* mode, bool with_aes = true) {
+        const std::string ref = path("ref");
+        shell_output("rm -rf " + ref + " && mkdir " + ref + " && cp " + path("in.bin") + " " +
+                     ref + "/ && cp " + path("priv.txt") + " " + ref + "/rsa_priv.txt && cp " +
+                     path("pub.txt") + " " + ref + "/rsa_pub.txt" +
+                     (with_aes ? " && cp " + path("key.aes") + " " + ref + "/aes.txt" : ""));
+        const ToolRun run = run_tool(ref, {"in.bin", "out.bin", chip, mode});
+        EXPECT_EQ(run.status, 0) << run.output;
+        return read_file(ref + "/out.bin");
+    }
+    ToolRun sign(std::vector<std::string> args) { return run_program(SIGN_EXE, dir_, args); }
+};
+
+TEST_F(Sign, MakesBootsealsImageByteForByteWithEveryKeyForm) {
+    struct Case {
+        const char* chip;
+        const char* mode;
+        std::vector<std::string> keys;
+    };
+    const std::vector<std::string> aes = {"--aes-key", "key.aes"};
+    const Case cases[] = {
+        {"229", "0", {}},
+        {"342", "0", {}},
+        {"229", "1", aes},
+        {"227", "2", aes},
+        {"341", "3", aes},
+        {"229", "3", aes},
+        {"341", "2", {"--aes-key", "key.aes", "--rsa-key", "priv.txt", "--rsa-pub", "pub.txt"}},
+        {"341", "2", {"--aes-key", "key.aes", "--rsa-key", "pkcs1.pem"}},
+        {"341", "2", {"--aes-key", "key.aes", "--rsa-key", "pkcs8.pem", "--rsa-pub", "pub.txt"}},
+        {"341", "2", {"--aes-key", "key.aes", "--rsa-key", "key.der", "--rsa-pub", "public.pem"}},
+        {"341", "2", {"--aes-key", "key.aes", "--rsa-key", "priv.txt", "--rsa-pub", "public.pem"}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"--quiet", "--chip", c.chip, "--secure", c.mode};
+        args.insert(args.end(), c.keys.begin(), c.keys.end());
+        args.insert(args.end(), {"in.bin", "out.bin"});
+        SCOPED_TRACE(std::string(c.chip) + " " + c.mode + " " + (c.keys.empty() ? "" : c.keys.back()));
+        const ToolRun run = sign(args);
+        ASSERT_EQ(run.status, 0) << run.errors;
+        EXPECT_EQ(run.output, "");
+        EXPECT_EQ(run.errors, "");
+        EXPECT_TRUE(read_file(path("out.bin")) == bootseal_image(c.chip, c.mode));
+    }
+    // The built-in key only when asked for, and then the same as bootseal without aes.txt.
+    const ToolRun run = sign({"--quiet", "--chip", "229", "--secure", "1", "--default-aes-key",
+                              "in.bin", "default.bin"});
+    ASSERT_EQ(run.status, 0) << run.errors;
+    EXPECT_TRUE(read_file(path("default.bin")) == bootseal_image("229", "1", false));
+}
+
+TEST_F(Sign, TwoStepSigningWithOpensslGivesTheOneStepImage) {
+    ToolRun run = sign({"--chip", "341", "--secure", "2", "--aes-key", "key.aes", "--rsa-pub",
+                        "public.pem", "--to-sign", "block.bin", "in.bin", "unsigned.bin"});
+    ASSERT_EQ(run.status, 0) << run.errors;
+    const Bytes unsigned_image = read_file(path("unsigned.bin"));
+    ASSERT_EQ(unsigned_image.size(), 32768u);
+    EXPECT_EQ(Bytes(unsigned_image.begin() + 352, unsigned_image.begin() + 480), Bytes(128, 0));
+    ASSERT_EQ(read_file(path("block.bin")).size(), 128u);
+    // The offline signer: the raw private-key operation, most significant byte first.
+    shell_output("cd " + dir_ + " && openssl pkeyutl -decrypt -inkey pkcs1.pem -pkeyopt "
+                 "rsa_padding_mode:none -in block.bin -out signature.bin");
+    run = sign({"--chip", "341", "--secure", "2", "--attach", "signature.bin", "unsigned.bin",
+                "signed.bin"});
+    ASSERT_EQ(run.status, 0) << run.errors;
+    EXPECT_TRUE(read_file(path("signed.bin")) == bootseal_image("341", "2"));
+}
+
+TEST_F(Sign, FailuresSayWhyAndWriteNothing) {
+    struct Case {
+        const char* name;
+        const char* setup;  // shell commands run in the folder first
+        std::vector<std::string> args;
+        int status;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"no AES key for a secure image", "", {"--chip", "229", "--secure", "1"}, 2,
+         "needs an AES key: give --aes-key FILE, or --default-aes-key"},
+        {"an RSA key for an AES-signed image", "",
+         {"--chip", "229", "--secure", "2", "--aes-key", "key.aes", "--rsa-key", "pkcs1.pem"}, 2,
+         "are for RSA-signed images"},
+        {"--to-sign with the private key", "",
+         {"--chip", "341", "--secure", "2", "--aes-key", "key.aes", "--rsa-key", "pkcs1.pem",
+          "--rsa-pub", "pub.txt", "--to-sign", "b.bin"},
+         2, "--to-sign takes --rsa-pub and no --rsa-key"},
+        {"a chip that is not a number", "", {"--chip", "34x", "--secure", "2"}, 2,
+         "--chip takes a number"},
+        {"a missing AES key file", "",
+         {"--chip", "229", "--secure", "1", "--aes-key", "none.aes"}, 1,
+         "Can't open none.aes: No such file or directory"},
+        {"keys of two different pairs", "",
+         {"--chip", "341", "--secure", "2", "--aes-key", "key.aes", "--rsa-key", "pkcs1.pem",
+          "--rsa-pub", (kKeys + "pair-b/rsa_pub.txt").c_str()},
+         1, "do not belong together"},
+        {"a text private key without its public half", "",
+         {"--chip", "341", "--secure", "2", "--aes-key", "key.aes", "--rsa-key", "priv.txt"}, 1,
+         "priv.txt holds no public exponent"},
+        {"a 2048-bit key", "",
+         {"--chip", "341", "--secure", "2", "--aes-key", "key.aes", "--rsa-key",
+          (kKeys + "long-2048/private.pem").c_str()},
+         1, "holds a 2048-bit modulus"},
+        {"an encrypted key without a terminal",
+         "openssl rsa -in pkcs1.pem -aes128 -passout pass:x -out enc.pem 2>/dev/null",
+         {"--chip", "341", "--secure", "2", "--aes-key", "key.aes", "--rsa-key", "enc.pem"}, 1,
+         "enc.pem is encrypted"},
+        {"a signature of the wrong length", "head -c 100 /dev/zero > short.sig",
+         {"--chip", "341", "--secure", "2", "--attach", "short.sig", "in.bin", "out.bin"}, 1,
+         "holds 100 bytes; a raw RSA signature for the header is 128 bytes"},
+        {"a signature of another image",
+         "./sign --chip 341 --secure 2 --aes-key key.aes --rsa-key pkcs1.pem in.bin other.bin "
+         "&& dd if=other.bin of=other.sig bs=1 skip=352 count=128 2>/dev/null && "
+         "./sign --chip 341 --secure 2 --default-aes-key --rsa-pub pub.txt --to-sign b.bin "
+         "in.bin unsigned.bin && rm -f b.bin",
+         {"--chip", "341", "--secure", "2", "--attach", "other.sig", "unsigned.bin", "out.bin"},
+         1, "other.sig is not a signature of unsigned.bin"},
+    };
+    shell_output("ln -s " + std::string(SIGN_EXE) + " " + path("sign"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        shell_output("cd " + dir_ + " && rm -f out.bin b.bin && " + (*c.setup ? c.setup : "true"));
+        const std::string before = shell_output("ls -A " + dir_);
+        std::vector<std::string> args = c.args;
+        if (std::find(args.begin(), args.end(), "--attach") == args.end()) {
+            args.insert(args.end(), {"in.bin", "out.bin"});
+        }
+        const ToolRun run = sign(args);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_NE(run.errors.find(c.says), std::string::npos) << run.errors;
+        EXPECT_EQ(run.output, "");
+        EXPECT_EQ(shell_output("ls -A " + dir_), before) << "a failed run wrote a file";
+    }
+}
+
+TEST_F(Sign, ReportsAsTextAsJsonAndWarnsOfReadableKeys) {
+    chmod(path("pkcs1.pem").c_str(), 0644);
+    const ToolRun run = sign({"--json", "--chip", "341", "--secure", "2", "--aes-key", "key.aes",
+                              "--rsa-key", "pkcs1.pem", "in.bin", "out.bin"});
+    ASSERT_EQ(run.status, 0) << run.errors;
+    EXPECT_NE(run.errors.find("warning: 'pkcs1.pem' may be read by other users (mode 0644)"),
+              std::string::npos);
+    // One JSON object that python reads, with the digests bootseal-verify recomputes.
+    write_text(path("report.json"), run.output);
+    EXPECT_EQ(shell_output("python3 -c \"import json; r = json.load(open('" + path("report.json") +
+                           "')); print(r['kind'], r['chip'], r['signature'], len(r['header_digest']))\""),
+              "RSA-signed 341 verified with the public key 64\n");
+    const ToolRun verify = run_program(VERIFY_EXE, dir_,
+                                       {"out.bin", "--chip", "341", "--secure", "2", "--aes-key",
+                                        "key.aes", "--rsa-pub", "public.pem"});
+    EXPECT_EQ(verify.status, 0) << verify.output;
+    const std::string header_line = "header digest    OK    ";
+    const size_t at = verify.output.find(header_line);
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_NE(run.output.find(verify.output.substr(at + header_line.size(), 64)), std::string::npos);
+}
+
+TEST_F(Sign, KeygenTakesPemKeysAndWritesThemForOpenssl) {
+    ASSERT_EQ(mkdir(path("kg").c_str(), 0700), 0);
+    ToolRun run = run_program(KEYGEN_EXE, dir_, {"--dir", "kg", "--from-pem", "pkcs8.pem", "--pem"});
+    ASSERT_EQ(run.status, 0) << run.errors;
+    // The text pair made from the PEM key signs as the committed text pair does.
+    shell_output("cd " + dir_ + " && cp kg/rsa_priv.txt priv.txt && cp kg/rsa_pub.txt pub.txt");
+    const Bytes from_pem = bootseal_image("341", "2");
+    shell_output("cd " + dir_ + " && cp " + kKeys + "pair-high/rsa_priv.txt priv.txt && cp " +
+                 kKeys + "pair-high/rsa_pub.txt pub.txt");
+    EXPECT_TRUE(from_pem == bootseal_image("341", "2"));
+    // openssl reads what keygen wrote, and it is the same key.
+    EXPECT_EQ(shell_output("cd " + dir_ + " && openssl rsa -in kg/private.pem -check -noout 2>&1"),
+              "RSA key ok\n");
+    EXPECT_EQ(shell_output("cd " + dir_ + " && openssl pkey -pubin -in kg/public.pem -noout -text_pub "
+                           "| md5sum"),
+              shell_output("cd " + dir_ + " && openssl pkey -in pkcs1.pem -pubout | openssl pkey "
+                           "-pubin -noout -text_pub | md5sum"));
+    // A key whose modulus starts below 0xFF is taken, with the share it cannot sign.
+    run = run_program(KEYGEN_EXE, dir_,
+                      {"--dir", "kg", "--force", "--from-pem", kKeys + "pair-b/private.pem"});
+    ASSERT_EQ(run.status, 0) << run.errors;
+    EXPECT_NE(run.output.find("% of images cannot be signed with this key"), std::string::npos)
+        << run.output;
+}
+
+}  // namespace
