@@ -31,6 +31,8 @@ runs=(
     "wr-key|loader.bin old.bin aes|$build/bootseal loader.bin old.bin 229 3"
     "new-image|loader.bin|$build/bootseal loader.bin new.bin 229 1"
     "verify-decrypt|sealed.bin old.bin|$build/bootseal-verify sealed.bin --chip 229 --secure 1 --decrypt old.bin"
+    "sign-rsa|loader.bin old.bin pair aes|$build/bootseal-sign --quiet --chip 341 --secure 2 --aes-key aes.txt --rsa-key rsa_priv.txt --rsa-pub rsa_pub.txt loader.bin old.bin"
+    "sign-two-step|loader.bin old.bin pair aes|$build/bootseal-sign --quiet --chip 341 --secure 2 --aes-key aes.txt --rsa-pub rsa_pub.txt --to-sign block.bin loader.bin old.bin"
     "keygen-new||$build/bootseal-keygen --aes"
     "keygen-force|pair aes|$build/bootseal-keygen --aes --force"
 )
@@ -98,6 +100,7 @@ expected_message() {
     case $1:$2 in
         verify-*:1) echo '^decrypt +FAIL|cannot read|FAIL' ;;
         keygen-*:1) echo '^bootseal-keygen: ' ;;
+        sign-*:1) echo '^bootseal-sign: ' ;;
         *:1) echo '^BIN error !$' ;;
         *:255) echo '^read binary file error!|^ +! ' ;;
         *) echo 'no status other than 0, 1 and 255 is expected' ;;
@@ -207,7 +210,7 @@ for entry in "${runs[@]}"; do
     fsyncs=$(grep -cE '^[0-9]+ +fsync\(' "$work/trace")
     tmpfile_call=$(grep -E '^[0-9]+ +openat\(' "$work/trace" | grep -n O_TMPFILE | head -n 1 | cut -d: -f1)
     signals=KILL
-    case $name in aes-signed | verify-decrypt | keygen-force) signals="KILL INT TERM HUP" ;; esac
+    case $name in aes-signed | verify-decrypt | keygen-force | sign-two-step) signals="KILL INT TERM HUP" ;; esac
     for SIGNAL in $signals; do
         for round in unnamed named; do
             # Without unnamed files a SIGKILL cannot be cleaned up after; nothing can catch it.
