@@ -35,11 +35,14 @@ for run in "229 0" "229 1" "341 2" "229 3"; do
   /usr/bin/bootseal sample-loader.bin "image-$1-$2.bin" "$1" "$2" >/dev/null
   /usr/bin/bootseal-verify "image-$1-$2.bin" --chip "$1" --secure "$2" | tail -n 1
 done
-for page in bootseal bootseal-verify bootseal-keygen; do
+/usr/bin/bootseal-sign --quiet --chip 341 --secure 2 --aes-key aes.txt --rsa-key rsa_priv.txt \
+  --rsa-pub rsa_pub.txt sample-loader.bin signed.bin
+cmp signed.bin image-341-2.bin && echo "bootseal-sign: the same image as bootseal"
+for page in bootseal bootseal-verify bootseal-keygen bootseal-sign; do
   MANWIDTH=80 man "$page" 2>&1 >/dev/null | { ! grep .; } || { echo "man $page warned"; exit 1; }
   man -w "$page" >/dev/null
 done
-for tool in bootseal bootseal-verify bootseal-keygen; do
+for tool in bootseal bootseal-verify bootseal-keygen bootseal-sign; do
   bash -c "source /usr/share/bash-completion/bash_completion
            _completion_loader $tool; complete -p $tool" >/dev/null ||
     { echo "no bash completion for $tool"; exit 1; }
