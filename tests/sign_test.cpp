@@ -31,8 +31,8 @@ protected:
     // bootseal's image with the same keys under its fixed names, in a folder of its own.
     Bytes bootseal_image(const char* chip, const char* mode, bool with_aes = true) {
         const std::string ref = path("ref");
-        shell_output("rm -rf " + ref + " && mkdir " + ref + " && cp " + path("in.bin") + " " +
-                     ref + "/ && cp " + path("priv.txt") + " " + ref + "/rsa_priv.txt && cp " +
+        shell_output("rm -rf " + ref + " && mkdir " + ref + " && cp " + path("in.bin") + " " + ref +
+                     "/ && cp " + path("priv.txt") + " " + ref + "/rsa_priv.txt && cp " +
                      path("pub.txt") + " " + ref + "/rsa_pub.txt" +
                      (with_aes ? " && cp " + path("key.aes") + " " + ref + "/aes.txt" : ""));
         const ToolRun run = run_tool(ref, {"in.bin", "out.bin", chip, mode});
@@ -62,16 +62,25 @@ TEST_F(Sign, MakesBootsealsImageByteForByteWithEveryKeyForm) {
         {"341", "2", {"--aes-key", "key.aes", "--rsa-key", "key.der", "--rsa-pub", "public.pem"}},
         {"341", "2", {"--aes-key", "key.aes", "--rsa-key", "priv.txt", "--rsa-pub", "public.pem"}},
     };
-    for (const Case& c : cases) {
-        std::vector<std::string> args = {"--quiet", "--chip", c.chip, "--secure", c.mode};
-        args.insert(args.end(), c.keys.begin(), c.keys.end());
-        args.insert(args.end(), {"in.bin", "out.bin"});
-        SCOPED_TRACE(std::string(c.chip) + " " + c.mode + " " + (c.keys.empty() ? "" : c.keys.back()));
-        const ToolRun run = sign(args);
-        ASSERT_EQ(run.status, 0) << run.errors;
-        EXPECT_EQ(run.output, "");
-        EXPECT_EQ(run.errors, "");
-        EXPECT_TRUE(read_file(path("out.bin")) == bootseal_image(c.chip, c.mode));
+    // The sample loader, and the same header over another payload and version.
+    Bytes other = read_file(SAMPLE_LOADER);
+    other.resize(20000);
+    for (size_t i = 512; i < other.size(); ++i) other[i] = static_cast<uint8_t>(i * 7 + i / 251);
+    other[56] ^= 0x5A;
+    for (const Bytes& loader : {read_file(SAMPLE_LOADER), other}) {
+        write_file(path("in.bin"), loader);
+        for (const Case& c : cases) {
+            std::vector<std::string> args = {"--quiet", "--chip", c.chip, "--secure", c.mode};
+            args.insert(args.end(), c.keys.begin(), c.keys.end());
+            args.insert(args.end(), {"in.bin", "out.bin"});
+            SCOPED_TRACE(std::string(c.chip) + " " + c.mode + " " +
+                         (c.keys.empty() ? "" : c.keys.back()));
+            const ToolRun run = sign(args);
+            ASSERT_EQ(run.status, 0) << run.errors;
+            EXPECT_EQ(run.output, "");
+            EXPECT_EQ(run.errors, "");
+            EXPECT_TRUE(read_file(path("out.bin")) == bootseal_image(c.chip, c.mode));
+        }
     }
     // The built-in key only when asked for, and then the same as bootseal without aes.txt.
     const ToolRun run = sign({"--quiet", "--chip", "229", "--secure", "1", "--default-aes-key",
@@ -89,7 +98,8 @@ TEST_F(Sign, TwoStepSigningWithOpensslGivesTheOneStepImage) {
     EXPECT_EQ(Bytes(unsigned_image.begin() + 352, unsigned_image.begin() + 480), Bytes(128, 0));
     ASSERT_EQ(read_file(path("block.bin")).size(), 128u);
     // The offline signer: the raw private-key operation, most significant byte first.
-    shell_output("cd " + dir_ + " && openssl pkeyutl -decrypt -inkey pkcs1.pem -pkeyopt "
+    shell_output("cd " + dir_ +
+                 " && openssl pkeyutl -decrypt -inkey pkcs1.pem -pkeyopt "
                  "rsa_padding_mode:none -in block.bin -out signature.bin");
     run = sign({"--chip", "341", "--secure", "2", "--attach", "signature.bin", "unsigned.bin",
                 "signed.bin"});
@@ -106,37 +116,58 @@ TEST_F(Sign, FailuresSayWhyAndWriteNothing) {
         const char* says;
     };
     const Case cases[] = {
-        {"no AES key for a secure image", "", {"--chip", "229", "--secure", "1"}, 2,
+        {"no AES key for a secure image",
+         "",
+         {"--chip", "229", "--secure", "1"},
+         2,
          "needs an AES key: give --aes-key FILE, or --default-aes-key"},
-        {"an RSA key for an AES-signed image", "",
-         {"--chip", "229", "--secure", "2", "--aes-key", "key.aes", "--rsa-key", "pkcs1.pem"}, 2,
+        {"an RSA key for an AES-signed image",
+         "",
+         {"--chip", "229", "--secure", "2", "--aes-key", "key.aes", "--rsa-key", "pkcs1.pem"},
+         2,
          "are for RSA-signed images"},
-        {"--to-sign with the private key", "",
+        {"--to-sign with the private key",
+         "",
          {"--chip", "341", "--secure", "2", "--aes-key", "key.aes", "--rsa-key", "pkcs1.pem",
           "--rsa-pub", "pub.txt", "--to-sign", "b.bin"},
-         2, "--to-sign takes --rsa-pub and no --rsa-key"},
-        {"a chip that is not a number", "", {"--chip", "34x", "--secure", "2"}, 2,
+         2,
+         "--to-sign takes --rsa-pub and no --rsa-key"},
+        {"a chip that is not a number",
+         "",
+         {"--chip", "34x", "--secure", "2"},
+         2,
          "--chip takes a number"},
-        {"a missing AES key file", "",
-         {"--chip", "229", "--secure", "1", "--aes-key", "none.aes"}, 1,
+        {"a missing AES key file",
+         "",
+         {"--chip", "229", "--secure", "1", "--aes-key", "none.aes"},
+         1,
          "Can't open none.aes: No such file or directory"},
-        {"keys of two different pairs", "",
+        {"keys of two different pairs",
+         "",
          {"--chip", "341", "--secure", "2", "--aes-key", "key.aes", "--rsa-key", "pkcs1.pem",
           "--rsa-pub", (kKeys + "pair-b/rsa_pub.txt").c_str()},
-         1, "do not belong together"},
-        {"a text private key without its public half", "",
-         {"--chip", "341", "--secure", "2", "--aes-key", "key.aes", "--rsa-key", "priv.txt"}, 1,
+         1,
+         "do not belong together"},
+        {"a text private key without its public half",
+         "",
+         {"--chip", "341", "--secure", "2", "--aes-key", "key.aes", "--rsa-key", "priv.txt"},
+         1,
          "priv.txt holds no public exponent"},
-        {"a 2048-bit key", "",
+        {"a 2048-bit key",
+         "",
          {"--chip", "341", "--secure", "2", "--aes-key", "key.aes", "--rsa-key",
           (kKeys + "long-2048/private.pem").c_str()},
-         1, "holds a 2048-bit modulus"},
+         1,
+         "holds a 2048-bit modulus"},
         {"an encrypted key without a terminal",
          "openssl rsa -in pkcs1.pem -aes128 -passout pass:x -out enc.pem 2>/dev/null",
-         {"--chip", "341", "--secure", "2", "--aes-key", "key.aes", "--rsa-key", "enc.pem"}, 1,
+         {"--chip", "341", "--secure", "2", "--aes-key", "key.aes", "--rsa-key", "enc.pem"},
+         1,
          "enc.pem is encrypted"},
-        {"a signature of the wrong length", "head -c 100 /dev/zero > short.sig",
-         {"--chip", "341", "--secure", "2", "--attach", "short.sig", "in.bin", "out.bin"}, 1,
+        {"a signature of the wrong length",
+         "head -c 100 /dev/zero > short.sig",
+         {"--chip", "341", "--secure", "2", "--attach", "short.sig", "in.bin", "out.bin"},
+         1,
          "holds 100 bytes; a raw RSA signature for the header is 128 bytes"},
         {"a signature of another image",
          "./sign --chip 341 --secure 2 --aes-key key.aes --rsa-key pkcs1.pem in.bin other.bin "
@@ -144,7 +175,8 @@ TEST_F(Sign, FailuresSayWhyAndWriteNothing) {
          "./sign --chip 341 --secure 2 --default-aes-key --rsa-pub pub.txt --to-sign b.bin "
          "in.bin unsigned.bin && rm -f b.bin",
          {"--chip", "341", "--secure", "2", "--attach", "other.sig", "unsigned.bin", "out.bin"},
-         1, "other.sig is not a signature of unsigned.bin"},
+         1,
+         "other.sig is not a signature of unsigned.bin"},
     };
     shell_output("ln -s " + std::string(SIGN_EXE) + " " + path("sign"));
     for (const Case& c : cases) {
@@ -172,9 +204,10 @@ TEST_F(Sign, ReportsAsTextAsJsonAndWarnsOfReadableKeys) {
               std::string::npos);
     // One JSON object that python reads, with the digests bootseal-verify recomputes.
     write_text(path("report.json"), run.output);
-    EXPECT_EQ(shell_output("python3 -c \"import json; r = json.load(open('" + path("report.json") +
-                           "')); print(r['kind'], r['chip'], r['signature'], len(r['header_digest']))\""),
-              "RSA-signed 341 verified with the public key 64\n");
+    EXPECT_EQ(
+        shell_output("python3 -c \"import json; r = json.load(open('" + path("report.json") +
+                     "')); print(r['kind'], r['chip'], r['signature'], len(r['header_digest']))\""),
+        "RSA-signed 341 verified with the public key 64\n");
     const ToolRun verify = run_program(VERIFY_EXE, dir_,
                                        {"out.bin", "--chip", "341", "--secure", "2", "--aes-key",
                                         "key.aes", "--rsa-pub", "public.pem"});
@@ -182,12 +215,14 @@ TEST_F(Sign, ReportsAsTextAsJsonAndWarnsOfReadableKeys) {
     const std::string header_line = "header digest    OK    ";
     const size_t at = verify.output.find(header_line);
     ASSERT_NE(at, std::string::npos);
-    EXPECT_NE(run.output.find(verify.output.substr(at + header_line.size(), 64)), std::string::npos);
+    EXPECT_NE(run.output.find(verify.output.substr(at + header_line.size(), 64)),
+              std::string::npos);
 }
 
 TEST_F(Sign, KeygenTakesPemKeysAndWritesThemForOpenssl) {
     ASSERT_EQ(mkdir(path("kg").c_str(), 0700), 0);
-    ToolRun run = run_program(KEYGEN_EXE, dir_, {"--dir", "kg", "--from-pem", "pkcs8.pem", "--pem"});
+    ToolRun run =
+        run_program(KEYGEN_EXE, dir_, {"--dir", "kg", "--from-pem", "pkcs8.pem", "--pem"});
     ASSERT_EQ(run.status, 0) << run.errors;
     // The text pair made from the PEM key signs as the committed text pair does.
     shell_output("cd " + dir_ + " && cp kg/rsa_priv.txt priv.txt && cp kg/rsa_pub.txt pub.txt");
@@ -198,9 +233,11 @@ TEST_F(Sign, KeygenTakesPemKeysAndWritesThemForOpenssl) {
     // openssl reads what keygen wrote, and it is the same key.
     EXPECT_EQ(shell_output("cd " + dir_ + " && openssl rsa -in kg/private.pem -check -noout 2>&1"),
               "RSA key ok\n");
-    EXPECT_EQ(shell_output("cd " + dir_ + " && openssl pkey -pubin -in kg/public.pem -noout -text_pub "
+    EXPECT_EQ(shell_output("cd " + dir_ +
+                           " && openssl pkey -pubin -in kg/public.pem -noout -text_pub "
                            "| md5sum"),
-              shell_output("cd " + dir_ + " && openssl pkey -in pkcs1.pem -pubout | openssl pkey "
+              shell_output("cd " + dir_ +
+                           " && openssl pkey -in pkcs1.pem -pubout | openssl pkey "
                            "-pubin -noout -text_pub | md5sum"));
     // A key whose modulus starts below 0xFF is taken, with the share it cannot sign.
     run = run_program(KEYGEN_EXE, dir_,
