@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 #include <string>
@@ -17,6 +18,7 @@
 #include "image/report_text.hpp"
 #include "keygen/rsa_keygen.hpp"
 #include "secure/pem_keys.hpp"
+#include "secure/pkcs11_token.hpp"
 #include "secure/key_files.hpp"
 
 namespace {
@@ -27,6 +29,7 @@ const char kBackupSuffix[] = ".old";
 
 const char kUsage[] =
     "Usage: bootseal-keygen [--dir DIR] [--aes] [--pem] [--from-pem KEY] [--force]\n"
+    "       bootseal-keygen --pkcs11 URI [--dir DIR] [--pem] [--force]\n"
     "\n"
     "Writes a new 1024-bit RSA key pair for bootseal: rsa_priv.txt (N, D, P, Q, DP, DQ, QP;\n"
     "readable by its owner only) and rsa_pub.txt (N and E = 65537). The modulus starts with the\n"
@@ -38,6 +41,13 @@ const char kUsage[] =
     "  --from-pem KEY\n"
     "              take the pair of an existing RSA private key (PEM or DER, PKCS#1 or\n"
     "              PKCS#8) instead of generating one\n"
+    "  --pkcs11 URI\n"
+    "              generate the pair inside the PKCS#11 token the pkcs11: URI names (label\n"
+    "              and id from the URI); only rsa_pub.txt (and public.pem) is written\n"
+    "  --min-top-byte B\n"
+    "              with --pkcs11: keep the first modulus whose top byte is at least B\n"
+    "              (default 0xFF: nearly every image signable, but a token may need thousands\n"
+    "              of pairs to find one)\n"
     "  --force     replace key files that already exist, keeping each as FILE.old\n"
     "  --help      show this help and exit\n"
     "  --version   show the version and exit\n"
@@ -143,12 +153,16 @@ int main(int argc, char** argv) {
                                       {"force", no_argument, nullptr, 'f'},
                                       {"from-pem", required_argument, nullptr, 'F'},
                                       {"pem", no_argument, nullptr, 'p'},
+                                      {"pkcs11", required_argument, nullptr, 'P'},
+                                      {"min-top-byte", required_argument, nullptr, 'm'},
                                       {"help", no_argument, nullptr, 'h'},
                                       {"version", no_argument, nullptr, 'v'},
                                       {nullptr, 0, nullptr, 0}};
     std::string dir = ".";
     bool with_aes = false, force = false, with_pem = false;
     const char* from_pem = nullptr;
+    const char* token_uri = nullptr;
+    unsigned min_top_byte = 0xFF;
     opterr = 0;
     for (;;) {
         const int option = getopt_long(argc, argv, "", kOptions, nullptr);
@@ -169,6 +183,18 @@ int main(int argc, char** argv) {
             case 'p':
                 with_pem = true;
                 break;
+            case 'P':
+                token_uri = optarg;
+                break;
+            case 'm': {
+                char* end = nullptr;
+                const unsigned long value = strtoul(optarg, &end, 0);
+                if (end == optarg || *end != '\0' || value < 0x80 || value > 0xFF) {
+                    return usage_error("--min-top-byte takes a byte from 0x80 to 0xFF");
+                }
+                min_top_byte = static_cast<unsigned>(value);
+                break;
+            }
             case 'h':
                 fputs(kUsage, stdout);
                 return 0;
@@ -180,12 +206,22 @@ int main(int argc, char** argv) {
         }
     }
     if (optind != argc) return usage_error("takes no arguments besides options");
+    if (token_uri != nullptr) {
+        std::string why;
+        if (from_pem != nullptr || with_aes) {
+            return usage_error("--pkcs11 takes neither --from-pem nor --aes");
+        }
+        if (!is_pkcs11_uri(token_uri) || check_pkcs11_uri(token_uri, &why) != 0) {
+            return usage_error(why.empty() ? "--pkcs11 takes a pkcs11: URI" : why.c_str());
+        }
+    }
 
     // The files in the order they are written and reported.
-    KeyFile keys[5] = {{dir + "/rsa_priv.txt", "", 0600, false, true},
+    const bool in_token = token_uri != nullptr;
+    KeyFile keys[5] = {{dir + "/rsa_priv.txt", "", 0600, false, !in_token},
                        {dir + "/rsa_pub.txt", "", 0644, false, true},
                        {dir + "/aes.txt", "", 0600, false, with_aes},
-                       {dir + "/private.pem", "", 0600, false, with_pem},
+                       {dir + "/private.pem", "", 0600, false, with_pem && !in_token},
                        {dir + "/public.pem", "", 0644, false, with_pem}};
     for (const KeyFile& file : keys) {
         if (!file.wanted || access(file.path.c_str(), F_OK) != 0) continue;
@@ -218,17 +254,25 @@ int main(int argc, char** argv) {
                      ? 0
                      : 1;
     if (status != 0) fprintf(stderr, "bootseal-keygen: no random source\n");
-    if (status == 0) status = make_key(from_pem, &key, &drbg);
+    int attempts = 0;
+    if (status == 0 && in_token) {
+        std::string why;
+        status = generate_token_key(token_uri, min_top_byte, &key, &attempts, &why) == 0 ? 0 : 1;
+        close_token();
+        if (status != 0) fprintf(stderr, "bootseal-keygen: %s; nothing written\n", why.c_str());
+    } else if (status == 0) {
+        status = make_key(from_pem, &key, &drbg);
+    }
     unsigned char aes_key[16] = {0};
     if (status == 0 && with_aes && mbedtls_ctr_drbg_random(&drbg, aes_key, sizeof(aes_key)) != 0) {
         fprintf(stderr, "bootseal-keygen: no random source\n");
         status = 1;
     }
     if (status == 0) {
-        keys[0].text = format_rsa_private(key);
+        if (!in_token) keys[0].text = format_rsa_private(key);
         keys[1].text = format_rsa_public(key);
         if (with_aes) keys[2].text = hex_bytes(aes_key, sizeof(aes_key)) + "\n";
-        if (with_pem && (format_pem_key(key, false, &keys[3].text) != 0 ||
+        if (with_pem && ((!in_token && format_pem_key(key, false, &keys[3].text) != 0) ||
                          format_pem_key(key, true, &keys[4].text) != 0)) {
             fprintf(stderr, "bootseal-keygen: the PEM files cannot be made\n");
             status = 1;
@@ -249,6 +293,10 @@ int main(int argc, char** argv) {
                 printf("kept the replaced %s as %s%s\n", wanted[i]->path.c_str(),
                        wanted[i]->path.c_str(), kBackupSuffix);
             }
+        }
+        if (in_token) {
+            printf("generated the private key inside the token (%d pair%s made)\n", attempts,
+                   attempts == 1 ? "" : "s");
         }
         uint8_t modulus[kKeyBytes] = {0};
         mbedtls_mpi_write_binary(&key.N, modulus, sizeof(modulus));

@@ -20,6 +20,7 @@ struct RsaKeyContext {
 enum class RsaSigner {
     kPrivateKey,  // with the private key of rsa_private_path
     kDeferred,    // by someone else later: the signature field stays zero, the block is kept
+    kExternal,    // by a key store outside the tool (a token): external_operation
 };
 
 // Where the key loaders take their keys. bootseal keeps the defaults: aes.txt, rsa_priv.txt and
@@ -32,6 +33,12 @@ struct KeySources {
     const char* rsa_public_path = "rsa_pub.txt";  // nullptr: N and E of the private key
     bool pem_keys = false;  // the RSA files may also be PEM or DER keys
     RsaSigner signer = RsaSigner::kPrivateKey;
+    // kExternal: raises a 128-byte block to D, returning 0, or -1 with the reason in *why; and
+    // the public key the store holds (nullptr when rsa_public_path names it), and its name.
+    int (*external_operation)(const uint8_t input[128], uint8_t output[128],
+                              const char** why) = nullptr;
+    const RsaKeyContext* external_public_key = nullptr;
+    const char* external_name = "";
 };
 
 // Sets the key sources of the following runs, and reads the current ones.

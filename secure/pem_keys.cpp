@@ -216,7 +216,9 @@ int format_pem_key(const RsaKeyContext& key, bool public_only, std::string* pem)
     int result = mbedtls_pk_setup(&pk, mbedtls_pk_info_from_type(MBEDTLS_PK_RSA));
     if (result == 0) {
         mbedtls_rsa_context* rsa = mbedtls_pk_rsa(pk);
-        result = mbedtls_rsa_import(rsa, &key.N, &key.P, &key.Q, &key.D, &key.E);
+        result = public_only
+                     ? mbedtls_rsa_import(rsa, &key.N, nullptr, nullptr, nullptr, &key.E)
+                     : mbedtls_rsa_import(rsa, &key.N, &key.P, &key.Q, &key.D, &key.E);
         if (result == 0) result = mbedtls_rsa_complete(rsa);
     }
     if (result == 0) {

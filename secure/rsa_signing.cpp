@@ -88,14 +88,8 @@ bool has_header_size(const RsaKeyContext* key, const char* path) {
     return false;
 }
 
-// Leaves the signature to another machine: checks that the block can be signed with the public
-// key's modulus, and keeps it.
-int defer_signature(RsaKeyContext* key, const uint8_t input[kRsaBlockSize],
-                    uint8_t output[kRsaBlockSize]) {
-    const KeySources& sources = key_sources();
-    if (load_rsa_public(key) != 0) return -1;
-    key->len = (mbedtls_mpi_bitlen(&key->N) + 7) / 8;
-    if (!has_header_size(key, sources.rsa_public_path)) return -1;
+// Whether the block can be signed with the key's modulus at all; says why not.
+bool block_below_modulus(const RsaKeyContext* key, const uint8_t input[kRsaBlockSize]) {
     mbedtls_mpi t;
     mbedtls_mpi_init(&t);
     const bool below = mbedtls_mpi_read_binary(&t, input, kRsaBlockSize) == 0 &&
@@ -104,10 +98,45 @@ int defer_signature(RsaKeyContext* key, const uint8_t input[kRsaBlockSize],
     if (!below) {
         say(" failed\n  ! The header digest of this image is too large for this modulus: the"
             " signed block is not below N.\n\n");
-        return -1;
     }
+    return below;
+}
+
+// Leaves the signature to another machine: checks that the block can be signed with the public
+// key's modulus, and keeps it.
+int defer_signature(RsaKeyContext* key, const uint8_t input[kRsaBlockSize],
+                    uint8_t output[kRsaBlockSize]) {
+    const KeySources& sources = key_sources();
+    if (load_rsa_public(key) != 0) return -1;
+    key->len = (mbedtls_mpi_bitlen(&key->N) + 7) / 8;
+    if (!has_header_size(key, sources.rsa_public_path)) return -1;
+    if (!block_below_modulus(key, input)) return -1;
     memcpy(DeferredBlock, input, kRsaBlockSize);
     memset(output, 0, kRsaBlockSize);
+    return 0;
+}
+
+// Signs in a key store outside the tool, with the public key it holds or the one named.
+int sign_externally(RsaKeyContext* key, const uint8_t input[kRsaBlockSize],
+                    uint8_t output[kRsaBlockSize]) {
+    const KeySources& sources = key_sources();
+    if (sources.rsa_public_path != nullptr) {
+        if (load_rsa_public(key) != 0) return -1;
+    } else if (sources.external_public_key == nullptr ||
+               mbedtls_mpi_copy(&key->N, &sources.external_public_key->N) != 0 ||
+               mbedtls_mpi_copy(&key->E, &sources.external_public_key->E) != 0) {
+        say(" failed\n  ! %s shows no public key: name the public key file too\n\n",
+            sources.external_name);
+        return -1;
+    }
+    key->len = (mbedtls_mpi_bitlen(&key->N) + 7) / 8;
+    if (!has_header_size(key, sources.external_name) || !block_below_modulus(key, input)) return -1;
+    const char* why = "";
+    if (sources.external_operation(input, output, &why) != 0) {
+        say(" failed\n  ! %s\n\n", why);
+        return -1;
+    }
+    print_signature(output);
     return 0;
 }
 
@@ -119,6 +148,8 @@ int sign_with(RsaKeyContext* key, const uint8_t header_digest[32], uint8_t input
     for (size_t i = 0; i < 32; ++i) input[31 - i] = header_digest[i];
     if (sources.signer == RsaSigner::kDeferred) {
         if (defer_signature(key, input, output) != 0) return -1;
+    } else if (sources.signer == RsaSigner::kExternal) {
+        if (sign_externally(key, input, output) != 0) return -1;
     } else {
         if (load_rsa_private(key) != 0) return -1;
         if (!has_header_size(key, sources.rsa_private_path)) return -1;
@@ -128,8 +159,9 @@ int sign_with(RsaKeyContext* key, const uint8_t header_digest[32], uint8_t input
     }
     memcpy(ImageBuffer + kRsaSignatureOffset, output, kRsaSignatureSize);
 
-    const char* public_path =
-        sources.rsa_public_path ? sources.rsa_public_path : sources.rsa_private_path;
+    const char* private_name = sources.signer == RsaSigner::kExternal ? sources.external_name
+                                                                        : sources.rsa_private_path;
+    const char* public_path = sources.rsa_public_path ? sources.rsa_public_path : private_name;
     // Sizes first: they bound the cost of the check below whatever the file holds.
     if (mbedtls_mpi_size(&key->N) > kRsaModulusSize || mbedtls_mpi_size(&key->E) > kRsaExponentSize) {
         say(" failed\n  ! %s holds a value too large for the header (N at most 128"
@@ -137,10 +169,10 @@ int sign_with(RsaKeyContext* key, const uint8_t header_digest[32], uint8_t input
             public_path);
         return -1;
     }
-    if (sources.signer == RsaSigner::kPrivateKey && !rsa_signature_verifies(key, output, input)) {
+    if (sources.signer != RsaSigner::kDeferred && !rsa_signature_verifies(key, output, input)) {
         say(" failed\n  ! %s and %s do not belong together: the signature"
             " does not verify with the public key\n\n",
-            sources.rsa_private_path, public_path);
+            private_name, public_path);
         return -1;
     }
     store_little_endian(&key->N, kRsaModulusOffset, kRsaModulusSize);

@@ -21,6 +21,7 @@
 #include "secure/key_files.hpp"
 #include "secure/make_image.hpp"
 #include "secure/pem_keys.hpp"
+#include "secure/pkcs11_token.hpp"
 #include "secure/rsa_signing.hpp"
 #include "secure/sealing.hpp"
 
@@ -38,10 +39,11 @@ const char kUsage[] =
     "  --aes-key FILE      the AES key, in aes.txt's format\n"
     "  --default-aes-key   use the built-in AES key, which is public; every secure image\n"
     "                      needs this or --aes-key\n"
-    "  --rsa-key KEY       the RSA private key: rsa_priv.txt's format, or a PEM or DER key\n"
-    "                      (PKCS#1 or PKCS#8; an encrypted one asks for its passphrase)\n"
+    "  --rsa-key KEY       the RSA private key: rsa_priv.txt's format, a PEM or DER key\n"
+    "                      (PKCS#1 or PKCS#8; an encrypted one asks for its passphrase), or\n"
+    "                      a key in a PKCS#11 token, named by a pkcs11: URI\n"
     "  --rsa-pub FILE      the RSA public key: rsa_pub.txt's format or PEM; optional with a\n"
-    "                      PEM or DER private key, which holds it\n"
+    "                      PEM or DER private key, or a token that holds it\n"
     "  --to-sign BLOCK     sign in two steps: write OUTPUT with a zero signature, and BLOCK,\n"
     "                      the 128 bytes the private key must raise to D (needs --rsa-pub)\n"
     "  --attach SIGNATURE  put the 128-byte raw signature of BLOCK into UNSIGNED, after\n"
@@ -108,6 +110,24 @@ std::string transcript_reason(const std::string& transcript) {
     const size_t start = transcript.rfind('\n', end == 0 ? 0 : end - 1);
     return transcript.substr(start == std::string::npos ? 0 : start + 1,
                              end - (start == std::string::npos ? 0 : start + 1));
+}
+
+// The URI as it may be shown: without the PIN it may carry.
+std::string shown_uri(const char* uri) {
+    std::string text = uri;
+    const size_t pin = text.find("pin-value=");
+    if (pin != std::string::npos) {
+        const size_t end = text.find('&', pin);
+        text.replace(pin, end == std::string::npos ? std::string::npos : end - pin, "pin-value=...");
+    }
+    return text;
+}
+
+// The token's private operation, in the form the sealing path calls.
+int token_sign(const uint8_t input[128], uint8_t output[128], const char** why) {
+    const int result = token_private_operation(input, output);
+    *why = token_error().c_str();
+    return result;
 }
 
 // A secret key file that others may read is worth a word, though it is the user's to decide.
@@ -221,6 +241,11 @@ int parse_options(int argc, char** argv, Options* o) {
         return usage_error("--to-sign takes --rsa-pub and no --rsa-key: the private key is "
                            "used elsewhere");
     }
+    std::string why;
+    if (o->rsa_key != nullptr && is_pkcs11_uri(o->rsa_key) &&
+        check_pkcs11_uri(o->rsa_key, &why) != 0) {
+        return usage_error(why);
+    }
     if (rsa && o->attach == nullptr && o->to_sign == nullptr && o->rsa_key == nullptr) {
         return usage_error("an RSA-signed image needs --rsa-key (or --to-sign for two steps)");
     }
@@ -289,7 +314,20 @@ int seal(const Options& o) {
     Report report;
     report.mode = decide_mode(profile, o.secure);
     warn_if_readable_by_others(o.aes_key);
-    warn_if_readable_by_others(o.rsa_key);
+    const bool token = o.rsa_key != nullptr && is_pkcs11_uri(o.rsa_key);
+    if (!token) warn_if_readable_by_others(o.rsa_key);
+    RsaKeyContext token_key;
+    rsa_key_init(&token_key);
+    bool token_has_public = false;
+    const std::string uri_text = token ? shown_uri(o.rsa_key) : std::string();
+    if (token) {
+        std::string why;
+        if (open_token_key(o.rsa_key, &token_key, &token_has_public, &why) != 0) {
+            close_token();
+            rsa_key_free(&token_key);
+            return failure(why);
+        }
+    }
 
     KeySources sources;
     sources.aes_path = o.aes_key;
@@ -298,6 +336,12 @@ int seal(const Options& o) {
     sources.rsa_public_path = o.rsa_pub;
     sources.pem_keys = true;
     sources.signer = o.to_sign != nullptr ? RsaSigner::kDeferred : RsaSigner::kPrivateKey;
+    if (token) {
+        sources.signer = RsaSigner::kExternal;
+        sources.external_operation = token_sign;
+        sources.external_public_key = token_has_public ? &token_key : nullptr;
+        sources.external_name = uri_text.c_str();
+    }
     set_key_sources(sources);
 
     // The sealing steps report into a buffer: the reason of a failure is taken from there.
@@ -314,6 +358,8 @@ int seal(const Options& o) {
     fclose(stream);
     const std::string text(transcript, transcript_size);
     free(transcript);
+    close_token();
+    rsa_key_free(&token_key);
     if (result != 0) return failure(transcript_reason(text));
 
     if (report.mode != SealMode::kPlain) {
@@ -325,8 +371,11 @@ int seal(const Options& o) {
         report.header_digest = hex_bytes(SealedHeaderDigest, sizeof(SealedHeaderDigest));
     }
     if (report.mode == SealMode::kRsaSigned) {
-        if (o.rsa_key != nullptr) report.rsa_private = describe_key_file(o.rsa_key);
+        if (o.rsa_key != nullptr) {
+            report.rsa_private = token ? uri_text + " (token)" : describe_key_file(o.rsa_key);
+        }
         report.rsa_public = o.rsa_pub != nullptr ? describe_key_file(o.rsa_pub)
+                            : token              ? "from the token"
                                                  : "from the private key";
         report.signature = o.to_sign != nullptr ? "deferred: the signature field is zero"
                                                 : "verified with the public key";

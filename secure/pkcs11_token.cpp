@@ -1,0 +1,429 @@
+#include "secure/pkcs11_token.hpp"
+
+#include <mbedtls/bignum.h>
+#include <mbedtls/platform_util.h>
+#include <p11-kit/p11-kit.h>
+#include <p11-kit/pkcs11.h>
+#include <p11-kit/uri.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr size_t kBlockSize = 128;
+constexpr size_t kMaxPin = 256;
+// A token's primes are often drawn with their top two bits set, which makes a top byte of 0xFF
+// rare (about one modulus in eight thousand): allow for that many and more.
+constexpr int kMaxGenerations = 100000;
+
+// The one token session of a run.
+CK_FUNCTION_LIST** registered_modules = nullptr;  // p11-kit's registry, when it was searched
+CK_FUNCTION_LIST* path_module = nullptr;          // a module named by module-path
+CK_FUNCTION_LIST* module = nullptr;               // the module of the token in use
+CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
+CK_OBJECT_HANDLE private_key = CK_INVALID_HANDLE;
+bool logged_in = false;
+std::string last_error;
+
+std::string rv_text(CK_RV rv) {
+    switch (rv) {
+        case CKR_PIN_INCORRECT:
+            return "wrong PIN";
+        case CKR_PIN_LOCKED:
+            return "the PIN is locked";
+        case CKR_PIN_LEN_RANGE:
+            return "a PIN of a length the token does not take";
+        case CKR_DATA_INVALID:
+            return "the token refused the data";
+        case CKR_MECHANISM_INVALID:
+            return "the token does not offer this mechanism";
+        case CKR_KEY_FUNCTION_NOT_PERMITTED:
+            return "the key may not be used for signing";
+        default:
+            break;
+    }
+    char text[48];
+    snprintf(text, sizeof(text), "PKCS#11 error 0x%08lX", static_cast<unsigned long>(rv));
+    return text;
+}
+
+std::string padded_text(const unsigned char* field, size_t size) {
+    std::string text(reinterpret_cast<const char*>(field), size);
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+}
+
+P11KitUri* parse_uri(const char* text, std::string* why) {
+    P11KitUri* uri = p11_kit_uri_new();
+    const int result = p11_kit_uri_parse(text, P11_KIT_URI_FOR_OBJECT_ON_TOKEN_AND_MODULE, uri);
+    if (result != P11_KIT_URI_OK) {
+        *why = std::string("malformed PKCS#11 URI '") + text + "': " + p11_kit_uri_message(result);
+    } else if (p11_kit_uri_any_unrecognized(uri)) {
+        *why = std::string("the PKCS#11 URI '") + text + "' has attributes this tool does not know";
+    } else {
+        return uri;
+    }
+    p11_kit_uri_free(uri);
+    return nullptr;
+}
+
+// The modules the URI allows, loaded and initialised; *searched says which, for messages.
+bool load_modules(P11KitUri* uri, std::vector<CK_FUNCTION_LIST*>* modules, std::string* searched,
+                  std::string* why) {
+    const char* path = p11_kit_uri_get_module_path(uri);
+    const char* name = p11_kit_uri_get_module_name(uri);
+    if (path != nullptr) {
+        *searched = std::string("module ") + path;
+        path_module = p11_kit_module_load(path, 0);
+        if (path_module == nullptr) {
+            *why = std::string("cannot load the PKCS#11 module ") + path + ": " + p11_kit_message();
+            return false;
+        }
+        const CK_RV rv = p11_kit_module_initialize(path_module);
+        if (rv != CKR_OK) {
+            *why = std::string("the PKCS#11 module ") + path + " does not start: " + rv_text(rv);
+            p11_kit_module_release(path_module);
+            path_module = nullptr;
+            return false;
+        }
+        modules->push_back(path_module);
+        return true;
+    }
+    registered_modules = p11_kit_modules_load_and_initialize(0);
+    *searched = "the registered PKCS#11 modules (";
+    for (CK_FUNCTION_LIST** m = registered_modules; m != nullptr && *m != nullptr; ++m) {
+        char* module_name = p11_kit_module_get_name(*m);
+        const bool wanted = name == nullptr || (module_name && strcmp(module_name, name) == 0);
+        *searched += std::string(modules->empty() && searched->back() == '(' ? "" : ", ") +
+                     (module_name ? module_name : "?");
+        if (wanted) modules->push_back(*m);
+        free(module_name);
+    }
+    *searched += name ? std::string(") for module-name=") + name : ")";
+    return true;
+}
+
+struct TokenSlot {
+    CK_FUNCTION_LIST* module;
+    CK_SLOT_ID slot;
+    std::string label;
+};
+
+// Finds the one token the URI names.
+bool find_token(P11KitUri* uri, TokenSlot* found, std::string* why) {
+    std::vector<CK_FUNCTION_LIST*> modules;
+    std::string searched;
+    if (!load_modules(uri, &modules, &searched, why)) return false;
+    std::vector<TokenSlot> matches;
+    for (CK_FUNCTION_LIST* m : modules) {
+        CK_INFO info;
+        if (m->C_GetInfo(&info) != CKR_OK || !p11_kit_uri_match_module_info(uri, &info)) continue;
+        CK_ULONG count = 0;
+        if (m->C_GetSlotList(CK_TRUE, nullptr, &count) != CKR_OK || count == 0) continue;
+        std::vector<CK_SLOT_ID> slots(count);
+        if (m->C_GetSlotList(CK_TRUE, slots.data(), &count) != CKR_OK) continue;
+        for (CK_ULONG i = 0; i < count; ++i) {
+            CK_TOKEN_INFO token;
+            if (m->C_GetTokenInfo(slots[i], &token) != CKR_OK) continue;
+            if (!p11_kit_uri_match_token_info(uri, &token)) continue;
+            matches.push_back({m, slots[i], padded_text(token.label, sizeof(token.label))});
+        }
+    }
+    if (matches.empty()) {
+        *why = "no token matches the URI; searched " + searched;
+        return false;
+    }
+    if (matches.size() > 1) {
+        *why = "several tokens match the URI (";
+        for (size_t i = 0; i < matches.size(); ++i) {
+            *why += (i ? "', '" : "'") + matches[i].label + (i + 1 == matches.size() ? "'" : "");
+        }
+        *why += "): name one with token= or serial=";
+        return false;
+    }
+    *found = matches[0];
+    return true;
+}
+
+// The PIN from the URI's pin-value or pin-source, or typed on the terminal.
+bool get_pin(P11KitUri* uri, const std::string& token, char pin[kMaxPin], std::string* why) {
+    if (const char* value = p11_kit_uri_get_pin_value(uri)) {
+        snprintf(pin, kMaxPin, "%s", value);
+        return true;
+    }
+    if (const char* source = p11_kit_uri_get_pin_source(uri)) {
+        const char* path = strncmp(source, "file:", 5) == 0 ? source + 5 : source;
+        FILE* file = fopen(path, "r");
+        if (file == nullptr || fgets(pin, kMaxPin, file) == nullptr) {
+            if (file) fclose(file);
+            *why = std::string("cannot read the PIN from pin-source ") + source;
+            return false;
+        }
+        fclose(file);
+    } else {
+        FILE* tty = isatty(STDIN_FILENO) ? fopen("/dev/tty", "r+") : nullptr;
+        if (tty == nullptr) {
+            *why = "token '" + token +
+                   "' needs its PIN: give pin-value or pin-source in the URI, or run on a terminal";
+            return false;
+        }
+        struct termios saved, quiet;
+        const bool terminal = tcgetattr(fileno(tty), &saved) == 0;
+        quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        if (terminal) tcsetattr(fileno(tty), TCSANOW, &quiet);
+        fprintf(tty, "PIN for token '%s': ", token.c_str());
+        fflush(tty);
+        const bool got = fgets(pin, kMaxPin, tty) != nullptr;
+        if (terminal) tcsetattr(fileno(tty), TCSANOW, &saved);
+        fprintf(tty, "\n");
+        fclose(tty);
+        if (!got) {
+            *why = "no PIN was typed";
+            return false;
+        }
+    }
+    size_t length = strlen(pin);
+    while (length > 0 && (pin[length - 1] == '\n' || pin[length - 1] == '\r')) pin[--length] = 0;
+    return true;
+}
+
+// Opens a session on the URI's token and logs in.
+bool open_session(P11KitUri* uri, TokenSlot* token, bool read_write, std::string* why) {
+    if (!find_token(uri, token, why)) return false;
+    module = token->module;
+    CK_FLAGS flags = CKF_SERIAL_SESSION | (read_write ? CKF_RW_SESSION : 0);
+    CK_RV rv = module->C_OpenSession(token->slot, flags, nullptr, nullptr, &session);
+    if (rv != CKR_OK) {
+        *why = "cannot open a session with token '" + token->label + "': " + rv_text(rv);
+        return false;
+    }
+    char pin[kMaxPin] = {0};
+    if (!get_pin(uri, token->label, pin, why)) {
+        mbedtls_platform_zeroize(pin, sizeof(pin));
+        return false;
+    }
+    rv = module->C_Login(session, CKU_USER, reinterpret_cast<CK_UTF8CHAR*>(pin), strlen(pin));
+    mbedtls_platform_zeroize(pin, sizeof(pin));
+    if (rv != CKR_OK && rv != CKR_USER_ALREADY_LOGGED_IN) {
+        *why = "cannot log in to token '" + token->label + "': " + rv_text(rv);
+        return false;
+    }
+    logged_in = true;
+    return true;
+}
+
+// The objects of a class that carry the URI's id and label.
+std::vector<CK_OBJECT_HANDLE> find_objects(P11KitUri* uri, CK_OBJECT_CLASS object_class) {
+    CK_ULONG n_uri = 0;
+    CK_ATTRIBUTE* uri_attributes = p11_kit_uri_get_attributes(uri, &n_uri);
+    std::vector<CK_ATTRIBUTE> search;
+    search.push_back({CKA_CLASS, &object_class, sizeof(object_class)});
+    for (CK_ULONG i = 0; i < n_uri; ++i) {
+        if (uri_attributes[i].type != CKA_CLASS) search.push_back(uri_attributes[i]);
+    }
+    std::vector<CK_OBJECT_HANDLE> found;
+    if (module->C_FindObjectsInit(session, search.data(), search.size()) != CKR_OK) return found;
+    CK_OBJECT_HANDLE handles[4];
+    CK_ULONG count = 0;
+    if (module->C_FindObjects(session, handles, 4, &count) == CKR_OK) {
+        found.assign(handles, handles + count);
+    }
+    module->C_FindObjectsFinal(session);
+    return found;
+}
+
+bool read_mpi_attribute(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type, mbedtls_mpi* value) {
+    unsigned char bytes[1024];
+    CK_ATTRIBUTE attribute = {type, bytes, sizeof(bytes)};
+    if (module->C_GetAttributeValue(session, object, &attribute, 1) != CKR_OK) return false;
+    if (attribute.ulValueLen == CK_UNAVAILABLE_INFORMATION || attribute.ulValueLen == 0) return false;
+    return mbedtls_mpi_read_binary(value, bytes, attribute.ulValueLen) == 0;
+}
+
+bool has_raw_rsa(const TokenSlot& token) {
+    CK_ULONG count = 0;
+    if (module->C_GetMechanismList(token.slot, nullptr, &count) != CKR_OK) return false;
+    std::vector<CK_MECHANISM_TYPE> mechanisms(count);
+    if (module->C_GetMechanismList(token.slot, mechanisms.data(), &count) != CKR_OK) return false;
+    for (CK_ULONG i = 0; i < count; ++i) {
+        if (mechanisms[i] == CKM_RSA_X_509) return true;
+    }
+    return false;
+}
+
+// Reads N and E of a key pair: from its public-key object (same id and label), or from the
+// private key object itself where the token shows them there.
+bool read_public_values(P11KitUri* uri, CK_OBJECT_HANDLE private_object, RsaKeyContext* key) {
+    const std::vector<CK_OBJECT_HANDLE> publics = find_objects(uri, CKO_PUBLIC_KEY);
+    if (publics.size() == 1 && read_mpi_attribute(publics[0], CKA_MODULUS, &key->N) &&
+        read_mpi_attribute(publics[0], CKA_PUBLIC_EXPONENT, &key->E)) {
+        return true;
+    }
+    return read_mpi_attribute(private_object, CKA_MODULUS, &key->N) &&
+           read_mpi_attribute(private_object, CKA_PUBLIC_EXPONENT, &key->E);
+}
+
+}  // namespace
+
+bool is_pkcs11_uri(const char* text) { return strncmp(text, "pkcs11:", 7) == 0; }
+
+int check_pkcs11_uri(const char* text, std::string* why) {
+    P11KitUri* uri = parse_uri(text, why);
+    if (uri == nullptr) return kTokenBadUri;
+    p11_kit_uri_free(uri);
+    return 0;
+}
+
+int open_token_key(const char* text, RsaKeyContext* public_key, bool* have_public,
+                   std::string* why) {
+    *have_public = false;
+    P11KitUri* uri = parse_uri(text, why);
+    if (uri == nullptr) return kTokenBadUri;
+    TokenSlot token;
+    int result = -1;
+    if (open_session(uri, &token, false, why)) {
+        const std::vector<CK_OBJECT_HANDLE> keys = find_objects(uri, CKO_PRIVATE_KEY);
+        CK_KEY_TYPE key_type = 0;
+        CK_ATTRIBUTE type_attribute = {CKA_KEY_TYPE, &key_type, sizeof(key_type)};
+        RsaKeyContext size_probe;
+        rsa_key_init(&size_probe);
+        if (keys.empty()) {
+            *why = "no private key in token '" + token.label + "' matches the URI";
+        } else if (keys.size() > 1) {
+            *why = "several private keys in token '" + token.label +
+                   "' match the URI: name one with id= or object=";
+        } else if (module->C_GetAttributeValue(session, keys[0], &type_attribute, 1) != CKR_OK ||
+                   key_type != CKK_RSA) {
+            *why = "the key in token '" + token.label + "' is not an RSA key";
+        } else if (!read_mpi_attribute(keys[0], CKA_MODULUS, &size_probe.N) ||
+                   (mbedtls_mpi_bitlen(&size_probe.N) + 7) / 8 != kBlockSize) {
+            *why = "the key in token '" + token.label + "' is a " +
+                   std::to_string(mbedtls_mpi_bitlen(&size_probe.N)) +
+                   "-bit RSA key; the header takes a 1024-bit key";
+        } else if (!has_raw_rsa(token)) {
+            *why = "token '" + token.label + "' does not offer raw RSA (CKM_RSA_X_509)";
+        } else {
+            private_key = keys[0];
+            *have_public = read_public_values(uri, keys[0], public_key);
+            if (*have_public) public_key->len = kBlockSize;
+            result = 0;
+        }
+        rsa_key_free(&size_probe);
+    }
+    p11_kit_uri_free(uri);
+    return result;
+}
+
+int token_private_operation(const uint8_t input[128], uint8_t output[128]) {
+    CK_MECHANISM mechanism = {CKM_RSA_X_509, nullptr, 0};
+    CK_RV rv = module->C_SignInit(session, &mechanism, private_key);
+    CK_ULONG length = kBlockSize;
+    if (rv == CKR_OK) {
+        rv = module->C_Sign(session, const_cast<CK_BYTE*>(input), kBlockSize, output, &length);
+    }
+    if (rv != CKR_OK || length != kBlockSize) {
+        last_error = "the token did not sign: " + (rv != CKR_OK ? rv_text(rv) : "a short result");
+        return -1;
+    }
+    return 0;
+}
+
+const std::string& token_error() { return last_error; }
+
+int generate_token_key(const char* text, unsigned min_top_byte, RsaKeyContext* public_key,
+                       int* attempts, std::string* why) {
+    *attempts = 0;
+    P11KitUri* uri = parse_uri(text, why);
+    if (uri == nullptr) return kTokenBadUri;
+    CK_ATTRIBUTE* label = p11_kit_uri_get_attribute(uri, CKA_LABEL);
+    CK_ATTRIBUTE* id = p11_kit_uri_get_attribute(uri, CKA_ID);
+    TokenSlot token;
+    int result = -1;
+    if (label == nullptr && id == nullptr) {
+        *why = "name the new key with object= or id= in the URI";
+    } else if (open_session(uri, &token, true, why)) {
+        if (!find_objects(uri, CKO_PRIVATE_KEY).empty() || !find_objects(uri, CKO_PUBLIC_KEY).empty()) {
+            *why = "token '" + token.label + "' already holds a key of this id or label; nothing generated";
+        } else {
+            CK_ULONG bits = 1024;
+            CK_BYTE exponent[] = {0x01, 0x00, 0x01};
+            CK_BBOOL yes = CK_TRUE, no = CK_FALSE;
+            std::vector<CK_ATTRIBUTE> public_template = {
+                {CKA_TOKEN, &yes, sizeof(yes)},
+                {CKA_VERIFY, &yes, sizeof(yes)},
+                {CKA_MODULUS_BITS, &bits, sizeof(bits)},
+                {CKA_PUBLIC_EXPONENT, exponent, sizeof(exponent)}};
+            std::vector<CK_ATTRIBUTE> private_template = {
+                {CKA_TOKEN, &yes, sizeof(yes)},     {CKA_PRIVATE, &yes, sizeof(yes)},
+                {CKA_SENSITIVE, &yes, sizeof(yes)}, {CKA_EXTRACTABLE, &no, sizeof(no)},
+                {CKA_SIGN, &yes, sizeof(yes)}};
+            for (CK_ATTRIBUTE* named : {label, id}) {
+                if (named == nullptr) continue;
+                public_template.push_back(*named);
+                private_template.push_back(*named);
+            }
+            CK_MECHANISM mechanism = {CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
+            while (result != 0 && *attempts < kMaxGenerations) {
+                CK_OBJECT_HANDLE pub = CK_INVALID_HANDLE, priv = CK_INVALID_HANDLE;
+                const CK_RV rv = module->C_GenerateKeyPair(
+                    session, &mechanism, public_template.data(), public_template.size(),
+                    private_template.data(), private_template.size(), &pub, &priv);
+                ++*attempts;
+                if (*attempts % 1000 == 0) {
+                    fprintf(stderr, "%d pairs generated, none with a top byte of 0x%02X yet\n",
+                            *attempts, min_top_byte);
+                }
+                if (rv != CKR_OK) {
+                    *why = "token '" + token.label + "' cannot generate the key pair: " + rv_text(rv);
+                    break;
+                }
+                unsigned char modulus[kBlockSize] = {0};
+                const bool read = read_mpi_attribute(pub, CKA_MODULUS, &public_key->N) &&
+                                  read_mpi_attribute(pub, CKA_PUBLIC_EXPONENT, &public_key->E) &&
+                                  mbedtls_mpi_write_binary(&public_key->N, modulus,
+                                                           sizeof(modulus)) == 0;
+                if (read && modulus[0] >= min_top_byte) {
+                    public_key->len = kBlockSize;
+                    result = 0;
+                } else {
+                    // A rejected pair is deleted, so that only the kept one carries the name.
+                    module->C_DestroyObject(session, priv);
+                    module->C_DestroyObject(session, pub);
+                }
+            }
+            if (result != 0 && why->empty()) {
+                *why = "no modulus with a top byte of at least " + std::to_string(min_top_byte) +
+                       " in " + std::to_string(*attempts) + " pairs";
+            }
+        }
+    }
+    p11_kit_uri_free(uri);
+    return result;
+}
+
+void close_token() {
+    if (module != nullptr && session != CK_INVALID_HANDLE) {
+        if (logged_in) module->C_Logout(session);
+        module->C_CloseSession(session);
+    }
+    session = CK_INVALID_HANDLE;
+    private_key = CK_INVALID_HANDLE;
+    logged_in = false;
+    module = nullptr;
+    if (path_module != nullptr) {
+        p11_kit_module_finalize(path_module);
+        p11_kit_module_release(path_module);
+        path_module = nullptr;
+    }
+    if (registered_modules != nullptr) {
+        p11_kit_modules_finalize_and_release(registered_modules);
+        registered_modules = nullptr;
+    }
+}

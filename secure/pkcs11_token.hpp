@@ -1,0 +1,38 @@
+// RSA keys inside a PKCS#11 token, named by a pkcs11: URI (RFC 7512) and reached through
+// p11-kit's module loading. The private key never leaves the token.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "secure/key_files.hpp"
+
+// What the token calls return besides 0 and -1: a URI that cannot be parsed (a usage error).
+constexpr int kTokenBadUri = 2;
+
+// Whether text is a pkcs11: URI rather than a file name.
+bool is_pkcs11_uri(const char* text);
+
+// Parses the URI only. Returns 0, or kTokenBadUri with the reason in *why.
+int check_pkcs11_uri(const char* uri, std::string* why);
+
+// Loads the module, finds the one token and RSA private key the URI names, logs in and keeps
+// the session for token_private_operation. Fills public_key with N and E when the token shows
+// them (sets *have_public). Returns 0, kTokenBadUri, or -1 with the reason in *why.
+int open_token_key(const char* uri, RsaKeyContext* public_key, bool* have_public,
+                   std::string* why);
+
+// Raises the 128-byte block to D inside the token (CKM_RSA_X_509). Returns 0 or -1; the reason
+// of a failure is in token_error().
+int token_private_operation(const uint8_t input[128], uint8_t output[128]);
+const std::string& token_error();
+
+// Generates a 1024-bit pair inside the token (the private key sensitive and not extractable,
+// label and id from the URI), again until the modulus's top byte is at least min_top_byte,
+// deleting each rejected pair. Fills public_key with N and E and *attempts with the number of
+// pairs made. Returns 0, kTokenBadUri, or -1 with the reason in *why.
+int generate_token_key(const char* uri, unsigned min_top_byte, RsaKeyContext* public_key,
+                       int* attempts, std::string* why);
+
+// Logs out and closes the session and the modules.
+void close_token();
