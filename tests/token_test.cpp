@@ -1,6 +1,7 @@
 // Signing through a PKCS#11 token: SoftHSM2 with a token store of the test's own folder.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
@@ -11,7 +12,17 @@
 namespace {
 
 const std::string kKeys = std::string(TEST_DATA_DIR) + "/keys/";
-const std::string kModule = "module-path=/usr/lib/softhsm/libsofthsm2.so";
+// SoftHSM2's module, where the Debian release puts it.
+std::string softhsm_module() {
+    for (const char* candidate : {"/usr/lib/softhsm/libsofthsm2.so",
+                                  "/usr/lib/x86_64-linux-gnu/softhsm/libsofthsm2.so",
+                                  "/usr/lib/aarch64-linux-gnu/softhsm/libsofthsm2.so"}) {
+        if (access(candidate, R_OK) == 0) return candidate;
+    }
+    return "/usr/lib/softhsm/libsofthsm2.so";
+}
+const std::string kModulePath = softhsm_module();
+const std::string kModule = "module-path=" + kModulePath;
 
 class Token : public TempDirTest {
 protected:
@@ -100,7 +111,7 @@ TEST_F(Token, FailuresSayWhatWasWrongAndWriteNothing) {
         std::string uri;
         std::vector<std::string> more;
         int status;
-        const char* says;
+        std::string says;
     };
     const std::string pin = "&pin-value=1234";
     const Case cases[] = {
@@ -108,7 +119,7 @@ TEST_F(Token, FailuresSayWhatWasWrongAndWriteNothing) {
          "pkcs11:token=other?" + kModule + pin,
          {},
          1,
-         "no token matches the URI; searched module /usr/lib/softhsm/libsofthsm2.so"},
+         "no token matches the URI; searched module " + kModulePath},
         {"no such key",
          "pkcs11:token=bootseal;object=none?" + kModule + pin,
          {},
