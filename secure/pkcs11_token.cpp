@@ -211,6 +211,10 @@ bool open_session(P11KitUri* uri, TokenSlot* token, bool read_write, std::string
     }
     rv = module->C_Login(session, CKU_USER, reinterpret_cast<CK_UTF8CHAR*>(pin), strlen(pin));
     mbedtls_platform_zeroize(pin, sizeof(pin));
+    // p11-kit keeps its own copy of a pin-value and frees it without wiping: wipe it here.
+    if (const char* value = p11_kit_uri_get_pin_value(uri)) {
+        mbedtls_platform_zeroize(const_cast<char*>(value), strlen(value));
+    }
     if (rv != CKR_OK && rv != CKR_USER_ALREADY_LOGGED_IN) {
         *why = "cannot log in to token '" + token->label + "': " + rv_text(rv);
         return false;
