@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "digest/sha256_hardware.hpp"
+
 namespace {
 
 Sha256Context shared_sha256_context;
@@ -54,12 +56,12 @@ inline void store_be32(uint8_t* p, uint32_t v) {
 #define R1(a, b, c, d, e, f, g, h, t, k) \
     ROUND(a, b, c, d, e, f, g, h, k, SCHEDULE(t), ((t) % 2 ? y : x), ((t) % 2 ? x : y))
 
-void sha256_compress(Sha256Context* context, const uint8_t block[64]) {
+void sha256_compress_portable(uint32_t state[8], const uint8_t block[64]) {
     uint32_t w[16];
     for (int i = 0; i < 16; ++i) w[i] = load_be32(block + 4 * i);
-    uint32_t a = context->state[0], b = context->state[1], c = context->state[2],
-             d = context->state[3], e = context->state[4], f = context->state[5],
-             g = context->state[6], h = context->state[7];
+    uint32_t a = state[0], b = state[1], c = state[2],
+             d = state[3], e = state[4], f = state[5],
+             g = state[6], h = state[7];
     uint32_t x = b ^ c, y = 0;
 
     R0(a, b, c, d, e, f, g, h, 0, 0x428a2f98);
@@ -127,20 +129,37 @@ void sha256_compress(Sha256Context* context, const uint8_t block[64]) {
     R1(c, d, e, f, g, h, a, b, 62, 0xbef9a3f7);
     R1(b, c, d, e, f, g, h, a, 63, 0xc67178f2);
 
-    context->state[0] += a;
-    context->state[1] += b;
-    context->state[2] += c;
-    context->state[3] += d;
-    context->state[4] += e;
-    context->state[5] += f;
-    context->state[6] += g;
-    context->state[7] += h;
+    state[0] += a;
+    state[1] += b;
+    state[2] += c;
+    state[3] += d;
+    state[4] += e;
+    state[5] += f;
+    state[6] += g;
+    state[7] += h;
 }
 
 #undef R1
 #undef R0
 #undef ROUND
 #undef SCHEDULE
+
+namespace {
+
+// The compression in use: the processor's SHA-256 instructions where it has them, chosen once.
+void (*chosen_compress)(uint32_t state[8], const uint8_t block[64]) = nullptr;
+
+}  // namespace
+
+void sha256_use_portable(bool portable) {
+    chosen_compress = portable || !sha256_hardware_available() ? sha256_compress_portable
+                                                               : sha256_compress_hardware;
+}
+
+void sha256_compress(Sha256Context* context, const uint8_t block[64]) {
+    if (chosen_compress == nullptr) sha256_use_portable(false);
+    chosen_compress(context->state, block);
+}
 
 void sha256_start(Sha256Context* context) {
     context->byte_count_low = 0;

@@ -24,5 +24,13 @@ void sha256_update(Sha256Context* context, const uint8_t* input, int32_t length)
 // Pads the message, absorbs its bit length and writes the 32-byte digest to out.
 void sha256_finish(Sha256Context* context, uint8_t out[32]);
 
-// Applies the compression function to one 64-byte block, adding the result into the state.
+// Applies the compression function to one 64-byte block, adding the result into the state: on
+// the processor's SHA-256 instructions where it has them, else portably.
 void sha256_compress(Sha256Context* context, const uint8_t block[64]);
+
+// The portable compression, round by round, into state H0..H7.
+void sha256_compress_portable(uint32_t state[8], const uint8_t block[64]);
+
+// Makes sha256_compress take the portable compression (true) or the fastest one the processor
+// has (false). For the tests and the benchmark, which compare the two; the tools never call it.
+void sha256_use_portable(bool portable);
