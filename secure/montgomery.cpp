@@ -7,6 +7,14 @@
 #include <cstring>
 #include <utility>
 
+// On x86-64 the carry chains are written with the processor's add- and subtract-with-carry
+// instructions; elsewhere, or when a test build defines BOOTSEAL_PORTABLE_LIMBS to check the
+// portable arithmetic on this machine too, in plain C++.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(BOOTSEAL_PORTABLE_LIMBS)
+#define MONTGOMERY_CARRY_INSTRUCTIONS 1
+#include <x86intrin.h>
+#endif
+
 namespace {
 
 // Limbs of 64 bits where the compiler has a 128-bit product, else 32 bits.
@@ -65,17 +73,33 @@ Limb negated_inverse(Limb m0) {
 // A three-limb accumulator for product scanning: a column of products is summed into it, then
 // its low limb is taken and it is shifted down by one limb.
 struct Accumulator {
-    Wide low;  // the two lower limbs
-    Limb high;
+    Limb low, middle, high;
 
-    void add_product(Limb x, Limb y) {
+    void add_product(Limb x, const Limb& y) {
+#if defined(MONTGOMERY_CARRY_INSTRUCTIONS)
+        // One multiplication and one carry chain of three additions; from 128-bit additions the
+        // compiler copies the carry out of the flags between products.
+        Limb product_high;
+        __asm__("mulq %[y]\n\t"
+                "addq %%rax, %[low]\n\t"
+                "adcq %%rdx, %[middle]\n\t"
+                "adcq $0, %[high]"
+                : [low] "+r"(low), [middle] "+r"(middle), [high] "+r"(high), "+a"(x),
+                  "=d"(product_high)
+                : [y] "m"(y)
+                : "cc");
+#else
         const Wide product = static_cast<Wide>(x) * y;
-        low += product;
-        high += static_cast<Limb>(low < product);
+        const Wide sum = ((static_cast<Wide>(middle) << kLimbBits) | low) + product;
+        high += static_cast<Limb>(sum < product);
+        low = static_cast<Limb>(sum);
+        middle = static_cast<Limb>(sum >> kLimbBits);
+#endif
     }
     Limb take_and_shift() {
-        const Limb limb = static_cast<Limb>(low);
-        low = (low >> kLimbBits) | (static_cast<Wide>(high) << kLimbBits);
+        const Limb limb = low;
+        low = middle;
+        middle = high;
         high = 0;
         return limb;
     }
@@ -91,19 +115,23 @@ template <size_t N>
 void montgomery_multiply(const Limb* m, Limb m_inv, const Limb* a, const Limb* b, Limb* out) {
     Limb q[N];      // the reduction's multiples of m, one per low column
     Limb t[N + 1];  // the high columns, before the final subtraction
-    Accumulator acc = {0, 0};
+    Accumulator acc = {0, 0, 0};
+#pragma GCC unroll 16
     for (size_t k = 0; k < N; ++k) {
+#pragma GCC unroll 16
         for (size_t j = 0; j < k; ++j) {
             acc.add_product(a[j], b[k - j]);
             acc.add_product(q[j], m[k - j]);
         }
         acc.add_product(a[k], b[0]);
         // Choose q[k] so that this column becomes zero.
-        q[k] = static_cast<Limb>(static_cast<Limb>(acc.low) * m_inv);
+        q[k] = static_cast<Limb>(acc.low * m_inv);
         acc.add_product(q[k], m[0]);
         acc.take_and_shift();
     }
+#pragma GCC unroll 16
     for (size_t k = N; k < 2 * N - 1; ++k) {
+#pragma GCC unroll 16
         for (size_t j = k - N + 1; j < N; ++j) {
             acc.add_product(a[j], b[k - j]);
             acc.add_product(q[j], m[k - j]);
@@ -111,7 +139,7 @@ void montgomery_multiply(const Limb* m, Limb m_inv, const Limb* a, const Limb* b
         t[k - N] = acc.take_and_shift();
     }
     t[N - 1] = acc.take_and_shift();
-    t[N] = static_cast<Limb>(acc.low);
+    t[N] = acc.low;
 
     subtract_if_not_below<N>(m, t, out);
 }
@@ -121,12 +149,23 @@ void montgomery_multiply(const Limb* m, Limb m_inv, const Limb* a, const Limb* b
 template <size_t N>
 void subtract_if_not_below(const Limb* m, const Limb* t, Limb* out) {
     Limb difference[N];
+#if defined(MONTGOMERY_CARRY_INSTRUCTIONS)
+    // One subtract-with-borrow chain.
+    unsigned char borrow = 0;
+#pragma GCC unroll 16
+    for (size_t j = 0; j < N; ++j) {
+        unsigned long long d;
+        borrow = _subborrow_u64(borrow, t[j], m[j], &d);
+        difference[j] = d;
+    }
+#else
     Limb borrow = 0;
     for (size_t j = 0; j < N; ++j) {
         const Wide d = static_cast<Wide>(t[j]) - m[j] - borrow;
         difference[j] = static_cast<Limb>(d);
         borrow = static_cast<Limb>((d >> kLimbBits) & 1);
     }
+#endif
     // Keep the difference when t had a top limb or the subtraction did not borrow.
     const Limb keep = static_cast<Limb>(0 - static_cast<Limb>((t[N] != 0) | (borrow == 0)));
     for (size_t j = 0; j < N; ++j) out[j] = (difference[j] & keep) | (t[j] & static_cast<Limb>(~keep));
@@ -143,14 +182,27 @@ constexpr std::array<Multiply, sizeof...(I)> multipliers(std::index_sequence<I..
 constexpr std::array<Multiply, kMaxLimbs> kMultiply = multipliers(std::make_index_sequence<kMaxLimbs>());
 
 // Copies table[index] into out, reading every entry so that the index leaves no trace in timing.
-void select_entry(const Limb (*table)[kMaxLimbs], size_t entries, size_t index, size_t n,
-                  Limb* out) {
-    for (size_t j = 0; j < n; ++j) out[j] = 0;
+// N is fixed at compile time so that the masked copy runs on vector registers.
+template <size_t N>
+void select_entry(const Limb (*table)[kMaxLimbs], size_t entries, size_t index, Limb* out) {
+    Limb chosen[N] = {0};
     for (size_t e = 0; e < entries; ++e) {
         const Limb mask = static_cast<Limb>(0 - static_cast<Limb>(e == index));
-        for (size_t j = 0; j < n; ++j) out[j] |= table[e][j] & mask;
+#pragma GCC unroll 16
+        for (size_t j = 0; j < N; ++j) chosen[j] |= table[e][j] & mask;
     }
+    memcpy(out, chosen, sizeof(chosen));
 }
+
+using Select = void (*)(const Limb (*)[kMaxLimbs], size_t, size_t, Limb*);
+
+template <size_t... I>
+constexpr std::array<Select, sizeof...(I)> selectors(std::index_sequence<I...>) {
+    return {&select_entry<I + 1>...};
+}
+
+// The table read for each limb count from 1 to kMaxLimbs.
+constexpr std::array<Select, kMaxLimbs> kSelect = selectors(std::make_index_sequence<kMaxLimbs>());
 
 }  // namespace
 
@@ -164,6 +216,7 @@ int montgomery_exp_mod(mbedtls_mpi* result, const mbedtls_mpi* base, const mbedt
     }
     const size_t n = (mbedtls_mpi_bitlen(modulus) + kLimbBits - 1) / kLimbBits;
     const Multiply multiply = kMultiply[n - 1];
+    const Select select = kSelect[n - 1];
     Limb m[kMaxLimbs] = {0}, x[kMaxLimbs] = {0}, acc[kMaxLimbs] = {0}, factor[kMaxLimbs] = {0};
     Limb rr[kMaxLimbs] = {0}, one[kMaxLimbs] = {0}, zero[kMaxLimbs] = {0}, e[kMaxLimbs] = {0};
     Limb table[kTableSize][kMaxLimbs];
@@ -202,7 +255,7 @@ int montgomery_exp_mod(mbedtls_mpi* result, const mbedtls_mpi* base, const mbedt
                 const size_t bit = w * window + b;
                 index = (index << 1) | static_cast<size_t>((e[bit / kLimbBits] >> (bit % kLimbBits)) & 1);
             }
-            select_entry(table, entries, index, n, factor);
+            select(table, entries, index, factor);
             multiply(m, m_inv, acc, factor, acc);
         }
         // Out of Montgomery form: multiply by plain 1.
