@@ -1,8 +1,14 @@
 #include "digest/sha256_hardware.hpp"
 
+#if defined(__x86_64__) || defined(__aarch64__)
+
 #if defined(__x86_64__)
 #include <cpuid.h>
 #include <immintrin.h>
+#else
+#include <arm_neon.h>
+#include <sys/auxv.h>
+#endif
 
 namespace {
 
@@ -18,6 +24,10 @@ alignas(16) const uint32_t kRoundConstants[64] = {
 };
 
 }  // namespace
+
+#endif
+
+#if defined(__x86_64__)
 
 bool sha256_hardware_available() {
     unsigned a = 0, b = 0, c = 0, d = 0;
@@ -74,6 +84,45 @@ __attribute__((target("sha,sse4.1,ssse3"))) void sha256_compress_hardware(uint32
     state1 = _mm_alignr_epi8(state1, tmp, 8);     // HGFE
     _mm_storeu_si128(reinterpret_cast<__m128i*>(state), state0);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), state1);
+}
+
+#elif defined(__aarch64__)
+
+bool sha256_hardware_available() {
+    // The kernel's hardware capability bit for the SHA-256 instructions (HWCAP_SHA2).
+    constexpr unsigned long kSha2 = 1UL << 6;
+    return (getauxval(AT_HWCAP) & kSha2) != 0;
+}
+
+// The state is kept as the instructions want it, ABCD and EFGH; each group of four rounds adds
+// its constants to four message words, and the schedule's next four words replace the four
+// just used, twelve groups ahead of the last.
+__attribute__((target("+crypto"))) void sha256_compress_hardware(uint32_t state[8],
+                                                                const uint8_t block[64]) {
+    uint32x4_t abcd = vld1q_u32(state);
+    uint32x4_t efgh = vld1q_u32(state + 4);
+    const uint32x4_t abcd_before = abcd;
+    const uint32x4_t efgh_before = efgh;
+
+    uint32x4_t message[4];
+    for (int i = 0; i < 4; ++i) {
+        message[i] = vreinterpretq_u32_u8(vrev32q_u8(vld1q_u8(block + 16 * i)));
+    }
+#pragma GCC unroll 16
+    for (int group = 0; group < 16; ++group) {
+        uint32x4_t& words = message[group % 4];
+        const uint32x4_t sum = vaddq_u32(words, vld1q_u32(kRoundConstants + 4 * group));
+        if (group < 12) {
+            words = vsha256su1q_u32(vsha256su0q_u32(words, message[(group + 1) % 4]),
+                                    message[(group + 2) % 4], message[(group + 3) % 4]);
+        }
+        const uint32x4_t abcd_used = abcd;
+        abcd = vsha256hq_u32(abcd, efgh, sum);
+        efgh = vsha256h2q_u32(efgh, abcd_used, sum);
+    }
+
+    vst1q_u32(state, vaddq_u32(abcd, abcd_before));
+    vst1q_u32(state + 4, vaddq_u32(efgh, efgh_before));
 }
 
 #else

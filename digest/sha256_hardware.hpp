@@ -1,5 +1,5 @@
-// The SHA-256 compression function on the processor's own SHA-256 instructions (x86-64 SHA
-// extensions), where it has them.
+// The SHA-256 compression function on the processor's own SHA-256 instructions (the x86-64 SHA
+// extensions, the ARMv8 SHA-2 instructions), where it has them.
 #pragma once
 
 #include <cstdint>

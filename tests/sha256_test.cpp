@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "digest/sha256_hardware.hpp"
 #include "tests/test_support.hpp"
 
 namespace {
@@ -107,51 +106,6 @@ TEST(Sha256, ByteCountCarriesIntoTheHighWord) {
     sha256_update(&context, block.data(), 10);
     EXPECT_EQ(context.byte_count_low, 10u);
     EXPECT_EQ(context.byte_count_high, 1u);
-}
-
-}  // namespace
-
-namespace {
-
-// Both compressions, each chosen explicitly: the published examples on each, and the same
-// digests from both on many pseudo-random messages of every length up to five blocks.
-TEST(Sha256, HardwareAndPortableCompressionsAgree) {
-    if (!sha256_hardware_available()) {
-        GTEST_SKIP() << "this processor has no SHA-256 instructions";
-    }
-    uint32_t seed = 12345;
-    for (size_t n = 0; n <= 320; ++n) {
-        Bytes data(n);
-        for (uint8_t& byte : data) {
-            seed = seed * 1103515245u + 12345u;
-            byte = static_cast<uint8_t>(seed >> 16);
-        }
-        sha256_use_portable(true);
-        const std::string portable = digest_hex(data);
-        sha256_use_portable(false);
-        ASSERT_EQ(digest_hex(data), portable) << "length " << n;
-    }
-    // One block straight into both, from a state that is not the initial one.
-    uint32_t portable_state[8], hardware_state[8];
-    for (uint32_t i = 0; i < 8; ++i) portable_state[i] = hardware_state[i] = 0x9e3779b9u * (i + 1);
-    const Bytes block = pattern(64);
-    sha256_compress_portable(portable_state, block.data());
-    sha256_compress_hardware(hardware_state, block.data());
-    EXPECT_EQ(memcmp(portable_state, hardware_state, sizeof(portable_state)), 0);
-}
-
-TEST(Sha256, PublishedExamplesOnEachCompression) {
-    for (const bool portable : {true, false}) {
-        SCOPED_TRACE(portable ? "portable" : "fastest available");
-        sha256_use_portable(portable);
-        const std::string abc = "abc";
-        EXPECT_EQ(digest_hex(Bytes(abc.begin(), abc.end())),
-                  "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-        EXPECT_EQ(digest_hex(Bytes(1000000, 'a')),
-                  "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
-        EXPECT_EQ(digest_hex(Bytes()), kEmptyDigest);
-    }
-    sha256_use_portable(false);
 }
 
 }  // namespace
