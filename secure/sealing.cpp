@@ -62,8 +62,13 @@ int encrypt_and_digest(const ChipProfile& profile, uint8_t header_digest[kDigest
         memcpy(ImageBuffer + kImageDigestOffset, image_digest, kImageDigestSize);
         print_digest_words("SHA256: 0x%x 0x%x 0x%x 0x%x\r\n", image_digest);
 
-        // Same key and zero IV: this ciphertext is the one the data checksum was taken over.
-        result = aes_cbc_encrypt(key, ImageBuffer + kPayloadOffset, kPayloadSize);
+        // The payload is the copy's ciphertext, the one the data checksum was taken over: the
+        // same plaintext under the same key and zero IV, so it is copied, not encrypted again.
+        // Everything written since the copy lies in the header.
+        static_assert(kDataChecksumOffset + 2 <= kPayloadOffset &&
+                          kImageDigestOffset + kImageDigestSize <= kPayloadOffset,
+                      "the fields written after the copy must lie in the header");
+        memcpy(ImageBuffer + kPayloadOffset, ScratchBuffer + kPayloadOffset, kPayloadSize);
     }
     mbedtls_platform_zeroize(key, sizeof(key));
     if (result != 0) return -1;
