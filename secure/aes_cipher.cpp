@@ -20,31 +20,33 @@ void xor_block(uint8_t* target, const uint8_t* other) {
 }
 
 // AES-128-CBC with an all-zero IV, chained here around the dependency's block operation: every
-// operation starts from a fresh zero IV.
+// operation starts from a fresh zero IV. The chaining needs no copies: encryption XORs each block
+// with the ciphertext just written before it, and decryption runs from the last block to the
+// first, so the ciphertext block before the one being decrypted is still in place.
 int cbc(const uint8_t key[kAesKeySize], int mode, uint8_t* data, size_t length) {
     if (length % kBlock != 0) return MBEDTLS_ERR_AES_INVALID_INPUT_LENGTH;
-    uint8_t chain[kBlock] = {0};
-    uint8_t saved[kBlock];
+    static const uint8_t kZeroIv[kBlock] = {0};
     mbedtls_aes_context context;
     mbedtls_aes_init(&context);
     int result = mode == MBEDTLS_AES_ENCRYPT ? mbedtls_aes_setkey_enc(&context, key, 128)
                                              : mbedtls_aes_setkey_dec(&context, key, 128);
-    for (size_t pos = 0; result == 0 && pos < length; pos += kBlock) {
-        uint8_t* block = data + pos;
-        if (mode == MBEDTLS_AES_ENCRYPT) {
-            xor_block(block, chain);
+    if (mode == MBEDTLS_AES_ENCRYPT) {
+        const uint8_t* previous = kZeroIv;
+        for (size_t pos = 0; result == 0 && pos < length; pos += kBlock) {
+            uint8_t* block = data + pos;
+            xor_block(block, previous);
             result = mbedtls_aes_crypt_ecb(&context, mode, block, block);
-            memcpy(chain, block, kBlock);
-        } else {
-            memcpy(saved, block, kBlock);
+            previous = block;
+        }
+    } else {
+        for (size_t pos = length; result == 0 && pos > 0;) {
+            pos -= kBlock;
+            uint8_t* block = data + pos;
             result = mbedtls_aes_crypt_ecb(&context, mode, block, block);
-            xor_block(block, chain);
-            memcpy(chain, saved, kBlock);
+            xor_block(block, pos == 0 ? kZeroIv : block - kBlock);
         }
     }
     mbedtls_aes_free(&context);
-    mbedtls_platform_zeroize(chain, sizeof(chain));
-    mbedtls_platform_zeroize(saved, sizeof(saved));
     return result;
 }
 
