@@ -45,8 +45,9 @@ int parse_key(mbedtls_pk_context* pk, const unsigned char* data, size_t size,
 }
 
 // Reads the whole file (at most 64 KiB, far more than any RSA key) with a terminating NUL, which
-// the PEM parser needs. Returns false with the reason in *why.
-bool read_key_bytes(const char* path, std::string* bytes, std::string* why) {
+// the PEM parser needs, and sets *parse_size to the length to hand the parser. Returns false with
+// the reason in *why.
+bool read_key_bytes(const char* path, std::string* bytes, size_t* parse_size, std::string* why) {
     FILE* file = fopen(path, "rb");
     if (file == nullptr) {
         *why = std::string("cannot open ") + path + ": " + strerror(errno);
@@ -55,6 +56,9 @@ bool read_key_bytes(const char* path, std::string* bytes, std::string* why) {
     char chunk[4096];
     size_t n;
     bytes->clear();
+    // Room for the most the loop can take, so that the string never moves and leaves a copy of a
+    // private key behind in freed memory.
+    bytes->reserve(65536 + sizeof(chunk) + 1);
     while ((n = fread(chunk, 1, sizeof(chunk), file)) > 0 && bytes->size() <= 65536) {
         bytes->append(chunk, n);
     }
@@ -66,6 +70,8 @@ bool read_key_bytes(const char* path, std::string* bytes, std::string* why) {
         return false;
     }
     bytes->push_back('\0');
+    // The DER parser wants the exact length; the PEM parser counts the terminating NUL.
+    *parse_size = bytes->compare(0, 10, "-----BEGIN") == 0 ? bytes->size() : bytes->size() - 1;
     return true;
 }
 
@@ -149,10 +155,9 @@ bool is_pem_or_der_key_file(const char* path) {
 
 int read_pem_private_key(const char* path, RsaKeyContext* key, std::string* why) {
     std::string bytes;
-    if (!read_key_bytes(path, &bytes, why)) return -1;
+    size_t size = 0;
+    if (!read_key_bytes(path, &bytes, &size, why)) return -1;
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
-    // The DER parser wants the exact length; the PEM parser counts the terminating NUL.
-    const size_t size = bytes.compare(0, 10, "-----BEGIN") == 0 ? bytes.size() : bytes.size() - 1;
     mbedtls_pk_context pk;
     mbedtls_pk_init(&pk);
     char passphrase[kMaxPassphrase] = {0};
@@ -190,9 +195,9 @@ int read_pem_private_key(const char* path, RsaKeyContext* key, std::string* why)
 
 int read_pem_public_key(const char* path, RsaKeyContext* key, std::string* why) {
     std::string bytes;
-    if (!read_key_bytes(path, &bytes, why)) return -1;
+    size_t size = 0;
+    if (!read_key_bytes(path, &bytes, &size, why)) return -1;
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
-    const size_t size = bytes.compare(0, 10, "-----BEGIN") == 0 ? bytes.size() : bytes.size() - 1;
     mbedtls_pk_context pk;
     mbedtls_pk_init(&pk);
     int result = mbedtls_pk_parse_public_key(&pk, data, size);
