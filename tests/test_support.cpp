@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -106,8 +107,24 @@ ToolRun run_program(const char* program, const std::string& dir,
             dup2(null_fd, STDIN_FILENO);
         }
         if (run_as_uid >= 0) {
+            // The built tool may lie under a folder the other user cannot enter (a checkout in
+            // root's home, a private temporary folder), so it is opened while still root and run
+            // from that descriptor: by fexecve, or through /proc/self/fd by a wrapper.
+            const int program_fd = open(program, O_RDONLY);
+            if (program_fd < 0) _exit(127);
             const auto id = static_cast<uid_t>(run_as_uid);
             if (setgroups(0, nullptr) != 0 || setgid(id) != 0 || setuid(id) != 0) _exit(126);
+            if (chdir(dir.c_str()) != 0) _exit(127);
+            if (wrapper == nullptr) {
+                fexecve(program_fd, argv.data(), environ);
+                _exit(127);
+            }
+            // Changing the user made /proc/self root's; being dumpable gives it back.
+            prctl(PR_SET_DUMPABLE, 1);
+            std::string by_fd = "/proc/self/fd/" + std::to_string(program_fd);
+            argv[words.size() - args.size() - 1] = by_fd.data();
+            execvp(argv[0], argv.data());
+            _exit(127);
         }
         if (chdir(dir.c_str()) != 0) _exit(127);
         execvp(argv[0], argv.data());
