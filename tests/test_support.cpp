@@ -86,6 +86,7 @@ ToolRun run_program(const char* program, const std::string& dir,
         std::istringstream split(wrapper);
         for (std::string word; split >> word;) words.push_back(word);
     }
+    const size_t program_word = words.size();  // after the wrapper's words
     words.push_back(program);
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -122,7 +123,7 @@ ToolRun run_program(const char* program, const std::string& dir,
             // Changing the user made /proc/self root's; being dumpable gives it back.
             prctl(PR_SET_DUMPABLE, 1);
             std::string by_fd = "/proc/self/fd/" + std::to_string(program_fd);
-            argv[words.size() - args.size() - 1] = by_fd.data();
+            argv[program_word] = by_fd.data();
             execvp(argv[0], argv.data());
             _exit(127);
         }
