@@ -44,8 +44,8 @@ int encrypt_and_digest(const ChipProfile& profile, uint8_t header_digest[kDigest
         mbedtls_platform_zeroize(key, sizeof(key));
         return -1;
     }
-    // The data checksum covers the ciphertext, taken from an encrypted copy of the image.
-    memcpy(ScratchBuffer, ImageBuffer, kImageSize);
+    // The data checksum covers the ciphertext, taken from an encrypted copy of the payload.
+    memcpy(ScratchBuffer + kPayloadOffset, ImageBuffer + kPayloadOffset, kPayloadSize);
     int result = aes_cbc_encrypt(key, ScratchBuffer + kPayloadOffset, kPayloadSize);
     if (result == 0) {
         const uint16_t data_checksum = image_checksum(ScratchBuffer + kPayloadOffset, kPayloadSize);
