@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "tests/test_support.hpp"
 
@@ -60,6 +61,21 @@ TEST(ImageChecksum, IndexCountsFromTheStartOfTheRange) {
     const std::string tail = capture_stdout([&] { image_checksum(data.data() + 4, 4); });
     EXPECT_EQ(whole, "##ui32BinDataSumValue: 0x00000006\n");
     EXPECT_EQ(tail, "##ui32BinDataSumValue: 0x00000001\n");
+}
+
+TEST(ImageChecksum, AgreesWithTheRomSumAtEveryLengthAndAlignment) {
+    // Varied bytes, so that a swapped byte order or a dropped tail halfword changes the sum;
+    // lengths around the vector widths, odd ones included, from each start within a word.
+    Bytes data(32768 + 4);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 131 + (i >> 7) + 1);
+    std::vector<size_t> lengths = {32768, 32767, 30208};
+    for (size_t length = 0; length <= 80; ++length) lengths.push_back(length);
+    for (size_t offset = 0; offset < 4; ++offset) {
+        for (size_t length : lengths) {
+            SCOPED_TRACE(::testing::Message() << "offset " << offset << " length " << length);
+            EXPECT_EQ(image_checksum_sum(data.data() + offset, length), rom_sum(data, offset, offset + length));
+        }
+    }
 }
 
 }  // namespace
