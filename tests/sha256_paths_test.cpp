@@ -12,6 +12,10 @@
 #include "digest/sha256.hpp"
 #include "digest/sha256_hardware.hpp"
 
+#if defined(__x86_64__)
+#include <cpuid.h>
+#endif
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -55,6 +59,18 @@ TEST(Sha256, HardwareAndPortableCompressionsAgree) {
     sha256_compress_hardware(hardware_state, block.data());
     EXPECT_EQ(memcmp(portable_state, hardware_state, sizeof(portable_state)), 0);
 }
+
+#if defined(__x86_64__)
+// The choice follows the processor's own answer to cpuid (leaf 1: SSSE3, SSE4.1; leaf 7: SHA),
+// asked here directly, whatever the tool reads it from.
+TEST(Sha256, HardwarePathIsChosenExactlyWhenTheProcessorHasIt) {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    ASSERT_TRUE(__get_cpuid(1, &a, &b, &c, &d));
+    const bool sse = (c & bit_SSSE3) != 0 && (c & bit_SSE4_1) != 0;
+    const bool sha = __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & bit_SHA) != 0;
+    EXPECT_EQ(sha256_hardware_available(), sse && sha);
+}
+#endif
 
 TEST(Sha256, PublishedExamplesOnEachCompression) {
     for (const bool portable : {true, false}) {
