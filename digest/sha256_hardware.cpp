@@ -5,7 +5,14 @@
 #if defined(__x86_64__)
 #include <immintrin.h>
 #if __has_include(<sys/platform/x86.h>)
+// glibc 2.36's header writes C's _Bool, which clang does not accept in C++: it means bool.
+#if defined(__clang__) && !defined(_Bool)
+#define _Bool bool
 #include <sys/platform/x86.h>
+#undef _Bool
+#else
+#include <sys/platform/x86.h>
+#endif
 #else
 #include <cpuid.h>
 #endif
