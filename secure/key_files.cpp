@@ -16,9 +16,18 @@
 namespace {
 
 constexpr size_t kTokenBufferSize = 1024;
+constexpr size_t kStackWipeSize = 8192;
 constexpr size_t kKeyHexLength = 2 * kAesKeySize;
 
 KeySources sources;
+
+// Clears the stack below the caller: the dependency's line reader leaves the last line it read
+// there, in a buffer it does not wipe.
+__attribute__((noinline)) void wipe_stack_below() {
+    unsigned char area[kStackWipeSize];
+    mbedtls_platform_zeroize(area, sizeof(area));
+    __asm__ volatile("" : : "r"(area) : "memory");
+}
 
 // Reads the next blank-separated token into buffer (cleared first, at most size - 1 characters
 // kept) and returns its full length; 0 at the end of the file.
@@ -89,11 +98,35 @@ int parse_aes_key(FILE* file, uint8_t key[kAesKeySize]) {
 int read_rsa_file(const char* path, mbedtls_mpi* const* values, size_t count) {
     FILE* file = fopen(path, "rb");
     if (file == nullptr) return kRsaFileMissing;
+    // The stream reads into a buffer of ours, which is wiped, rather than one the C library would
+    // free with the key's text still in it.
+    char buffer[4096];
+    setvbuf(file, buffer, _IOFBF, sizeof(buffer));
     int result = 0;
     for (size_t i = 0; i < count && result == 0; ++i) {
         result = mbedtls_mpi_read_file(values[i], 16, file);
     }
     fclose(file);
+    mbedtls_platform_zeroize(buffer, sizeof(buffer));
+    wipe_stack_below();
+    return result;
+}
+
+int read_rsa_public_exponent(mbedtls_mpi* e) {
+    const char* path = sources.rsa_public_path;
+    if (path == nullptr) return -1;
+    RsaKeyContext key;
+    rsa_key_init(&key);
+    int result = -1;
+    if (sources.pem_keys && is_pem_or_der_key_file(path)) {
+        std::string why;
+        result = read_pem_public_key(path, &key, &why);
+    } else {
+        mbedtls_mpi* const values[] = {&key.N, &key.E};
+        result = read_rsa_file(path, values, 2);
+    }
+    if (result == 0) result = mbedtls_mpi_copy(e, &key.E);
+    rsa_key_free(&key);
     return result;
 }
 

@@ -5,11 +5,15 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <utility>
+
+#include "secure/secret_marks.hpp"
 
 // On x86-64 the carry chains are written with the processor's add- and subtract-with-carry
 // instructions; elsewhere, or when a test build defines BOOTSEAL_PORTABLE_LIMBS to check the
-// portable arithmetic on this machine too, in plain C++.
+// portable arithmetic on this machine too, in plain C++ whose carries are arithmetic, never a
+// comparison that a compiler could turn into a jump.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(BOOTSEAL_PORTABLE_LIMBS)
 #define MONTGOMERY_CARRY_INSTRUCTIONS 1
 #include <x86intrin.h>
@@ -17,51 +21,7 @@
 
 namespace {
 
-// Limbs of 64 bits where the compiler has a 128-bit product, else 32 bits.
-#if defined(__SIZEOF_INT128__)
-using Limb = uint64_t;
-__extension__ using Wide = unsigned __int128;
-#else
-using Limb = uint32_t;
-using Wide = uint64_t;
-#endif
-constexpr unsigned kLimbBits = sizeof(Limb) * 8;
-constexpr size_t kMaxLimbs = kMontgomeryMaxBits / kLimbBits;
-// Windows of four exponent bits for private exponents; a short public exponent goes bit by bit.
-constexpr unsigned kWindowBits = 4;
 constexpr size_t kTableSize = size_t{1} << kWindowBits;
-
-// Reads a non-negative value below 2^(n * kLimbBits) into n limbs, least significant first.
-int to_limbs(const mbedtls_mpi* value, Limb* limbs, size_t n) {
-    unsigned char bytes[kMaxLimbs * sizeof(Limb)];
-    const size_t size = n * sizeof(Limb);
-    const int result = mbedtls_mpi_write_binary(value, bytes, size);
-    if (result == 0) {
-        // Limb i holds the bytes i * sizeof(Limb) ... from the least significant end.
-        for (size_t i = 0; i < n; ++i) {
-            Limb limb = 0;
-            for (size_t b = 0; b < sizeof(Limb); ++b) {
-                limb |= static_cast<Limb>(bytes[size - 1 - (i * sizeof(Limb) + b)]) << (8 * b);
-            }
-            limbs[i] = limb;
-        }
-    }
-    mbedtls_platform_zeroize(bytes, sizeof(bytes));
-    return result;
-}
-
-int from_limbs(mbedtls_mpi* value, const Limb* limbs, size_t n) {
-    unsigned char bytes[kMaxLimbs * sizeof(Limb)];
-    const size_t size = n * sizeof(Limb);
-    for (size_t i = 0; i < n; ++i) {
-        for (size_t b = 0; b < sizeof(Limb); ++b) {
-            bytes[size - 1 - (i * sizeof(Limb) + b)] = static_cast<unsigned char>(limbs[i] >> (8 * b));
-        }
-    }
-    const int result = mbedtls_mpi_read_binary(value, bytes, size);
-    mbedtls_platform_zeroize(bytes, sizeof(bytes));
-    return result;
-}
 
 // -m0^-1 mod 2^kLimbBits for odd m0, by Newton's iteration (each step doubles the good bits).
 Limb negated_inverse(Limb m0) {
@@ -89,11 +49,14 @@ struct Accumulator {
                 : [y] "m"(y)
                 : "cc");
 #else
-        const Wide product = static_cast<Wide>(x) * y;
-        const Wide sum = ((static_cast<Wide>(middle) << kLimbBits) | low) + product;
-        high += static_cast<Limb>(sum < product);
-        low = static_cast<Limb>(sum);
-        middle = static_cast<Limb>(sum >> kLimbBits);
+        const WideLimb product = static_cast<WideLimb>(x) * y;
+        const WideLimb low_sum = static_cast<WideLimb>(low) + static_cast<Limb>(product);
+        const WideLimb middle_sum = static_cast<WideLimb>(middle) +
+                                    static_cast<Limb>(product >> kLimbBits) +
+                                    static_cast<Limb>(low_sum >> kLimbBits);
+        low = static_cast<Limb>(low_sum);
+        middle = static_cast<Limb>(middle_sum);
+        high = static_cast<Limb>(high + static_cast<Limb>(middle_sum >> kLimbBits));
 #endif
     }
     Limb take_and_shift() {
@@ -105,14 +68,13 @@ struct Accumulator {
     }
 };
 
-// out = a * b / R mod m for a, b < m, with R = 2^(N * kLimbBits); out may alias a or b. The
-// product and the reduction are interleaved column by column (product scanning), and N is fixed
-// at compile time so that the loops unroll.
 template <size_t N>
 void subtract_if_not_below(const Limb* m, const Limb* t, Limb* out);
 
+// out = a * b / R mod m; out may alias a or b. The product and the reduction are interleaved
+// column by column (product scanning), and N is fixed at compile time so that the loops unroll.
 template <size_t N>
-void montgomery_multiply(const Limb* m, Limb m_inv, const Limb* a, const Limb* b, Limb* out) {
+void multiply_columns(const Limb* m, Limb m_inv, const Limb* a, const Limb* b, Limb* out) {
     Limb q[N];      // the reduction's multiples of m, one per low column
     Limb t[N + 1];  // the high columns, before the final subtraction
     Accumulator acc = {0, 0, 0};
@@ -158,43 +120,40 @@ void subtract_if_not_below(const Limb* m, const Limb* t, Limb* out) {
         borrow = _subborrow_u64(borrow, t[j], m[j], &d);
         difference[j] = d;
     }
+    const Limb no_borrow = static_cast<Limb>(static_cast<Limb>(borrow) - 1);
 #else
-    Limb borrow = 0;
-    for (size_t j = 0; j < N; ++j) {
-        const Wide d = static_cast<Wide>(t[j]) - m[j] - borrow;
-        difference[j] = static_cast<Limb>(d);
-        borrow = static_cast<Limb>((d >> kLimbBits) & 1);
-    }
+    const Limb no_borrow = static_cast<Limb>(limbs_subtract(t, m, N, difference) - 1);
 #endif
     // Keep the difference when t had a top limb or the subtraction did not borrow.
-    const Limb keep = static_cast<Limb>(0 - static_cast<Limb>((t[N] != 0) | (borrow == 0)));
-    for (size_t j = 0; j < N; ++j) out[j] = (difference[j] & keep) | (t[j] & static_cast<Limb>(~keep));
+    const Limb keep = mask_if_nonzero(t[N]) | no_borrow;
+    limbs_select(keep, difference, t, N, out);
 }
 
 using Multiply = void (*)(const Limb*, Limb, const Limb*, const Limb*, Limb*);
 
 template <size_t... I>
 constexpr std::array<Multiply, sizeof...(I)> multipliers(std::index_sequence<I...>) {
-    return {&montgomery_multiply<I + 1>...};
+    return {&multiply_columns<I + 1>...};
 }
 
 // The multiplication for each limb count from 1 to kMaxLimbs.
 constexpr std::array<Multiply, kMaxLimbs> kMultiply = multipliers(std::make_index_sequence<kMaxLimbs>());
 
-// Copies table[index] into out, reading every entry so that the index leaves no trace in timing.
-// N is fixed at compile time so that the masked copy runs on vector registers.
+// Copies table[index] into out, reading every entry so that the index leaves no trace in timing
+// or in the addresses read. N is fixed at compile time so that the masked copy runs on vector
+// registers; the mask goes through a value barrier so that no compiler makes it a branch.
 template <size_t N>
-void select_entry(const Limb (*table)[kMaxLimbs], size_t entries, size_t index, Limb* out) {
+void select_entry(const Limb (*table)[kMaxLimbs], size_t index, Limb* out) {
     Limb chosen[N] = {0};
-    for (size_t e = 0; e < entries; ++e) {
-        const Limb mask = static_cast<Limb>(0 - static_cast<Limb>(e == index));
+    for (size_t e = 0; e < kTableSize; ++e) {
+        const Limb mask = mask_if_zero(static_cast<Limb>(e ^ index));
 #pragma GCC unroll 16
         for (size_t j = 0; j < N; ++j) chosen[j] |= table[e][j] & mask;
     }
     memcpy(out, chosen, sizeof(chosen));
 }
 
-using Select = void (*)(const Limb (*)[kMaxLimbs], size_t, size_t, Limb*);
+using Select = void (*)(const Limb (*)[kMaxLimbs], size_t, Limb*);
 
 template <size_t... I>
 constexpr std::array<Select, sizeof...(I)> selectors(std::index_sequence<I...>) {
@@ -204,72 +163,224 @@ constexpr std::array<Select, sizeof...(I)> selectors(std::index_sequence<I...>) 
 // The table read for each limb count from 1 to kMaxLimbs.
 constexpr std::array<Select, kMaxLimbs> kSelect = selectors(std::make_index_sequence<kMaxLimbs>());
 
+// Reads a non-negative public value below 2^(n * kLimbBits) into n limbs.
+int public_limbs(const mbedtls_mpi* value, Limb* limbs, size_t n) {
+    uint8_t bytes[kMaxLimbs * sizeof(Limb)];
+    const int result = mbedtls_mpi_write_binary_le(value, bytes, n * sizeof(Limb));
+    if (result == 0) limbs_from_le_bytes(bytes, n * sizeof(Limb), limbs, n);
+    return result;
+}
+
 }  // namespace
+
+void montgomery_multiply(const MontgomeryModulus* mod, const Limb* a, const Limb* b, Limb* out) {
+    kMultiply[mod->n - 1](mod->m, mod->m_inv, a, b, out);
+}
+
+void montgomery_prepare(MontgomeryModulus* mod, const Limb* m, size_t n, bool top_limb_set) {
+    memset(mod, 0, sizeof(*mod));
+    memcpy(mod->m, m, n * sizeof(Limb));
+    mod->n = n;
+    mod->m_inv = negated_inverse(m[0]);
+    // A power of two below m (2^((n - 1) kLimbBits) when the top limb is set, else 1 mod m, which
+    // is 0 when m is 1), doubled up to R 2^n mod m, the Montgomery form of 2^n. Each Montgomery
+    // squaring then doubles the power of two it stands for; after log2(kLimbBits) of them it
+    // stands for 2^(n kLimbBits) = R, so it holds R R mod m.
+    Limb* x = mod->rr;
+    size_t doublings = n * kLimbBits + n;
+    if (top_limb_set) {
+        x[n - 1] = 1;
+        doublings = kLimbBits + n;
+    } else {
+        x[0] = 1;
+        limbs_reduce_once(x, mod->m, n, x);
+    }
+    for (size_t i = 0; i < doublings; ++i) limbs_add_mod(x, x, mod->m, n, x);
+    for (unsigned s = 1; s < kLimbBits; s *= 2) montgomery_multiply(mod, x, x, x);
+}
+
+void montgomery_enter(const MontgomeryModulus* mod, const Limb* a, Limb* out) {
+    montgomery_multiply(mod, a, mod->rr, out);
+}
+
+void montgomery_leave(const MontgomeryModulus* mod, const Limb* a, Limb* out) {
+    const Limb one[kMaxLimbs] = {1};
+    montgomery_multiply(mod, one, a, out);
+}
+
+void montgomery_power(const MontgomeryModulus* mod, const Limb* base, const Limb* exponent,
+                      size_t exponent_limbs, PowerTable table, Limb* factor, Limb* out) {
+    const size_t n = mod->n;
+    const Select select = kSelect[n - 1];
+    // table[k] = base^k in Montgomery form; table[0] is R mod m, the form of 1.
+    const Limb one[kMaxLimbs] = {1};
+    montgomery_multiply(mod, one, mod->rr, table[0]);
+    memcpy(table[1], base, n * sizeof(Limb));
+    for (size_t k = 2; k < kTableSize; ++k) montgomery_multiply(mod, table[k - 1], table[1], table[k]);
+
+    // Fixed windows from the top: squarings, then one multiplication by the window's power,
+    // whatever its value.
+    memcpy(out, table[0], n * sizeof(Limb));
+    for (size_t w = exponent_limbs * kLimbBits / kWindowBits; w-- > 0;) {
+        size_t index = 0;
+        for (unsigned b = kWindowBits; b-- > 0;) {
+            montgomery_multiply(mod, out, out, out);
+            const size_t bit = w * kWindowBits + b;
+            index = (index << 1) | static_cast<size_t>((exponent[bit / kLimbBits] >> (bit % kLimbBits)) & 1);
+        }
+        select(table, index, factor);
+        montgomery_multiply(mod, out, factor, out);
+        FAULT_POINT(out, n * sizeof(Limb));
+    }
+}
+
+void montgomery_power_public(const MontgomeryModulus* mod, const Limb* base, const Limb* exponent,
+                             size_t exponent_limbs, Limb* out) {
+    Limb power[kMaxLimbs];
+    const Limb one[kMaxLimbs] = {1};
+    montgomery_multiply(mod, one, mod->rr, power);
+    bool started = false;
+    for (size_t bit = exponent_limbs * kLimbBits; bit-- > 0;) {
+        const bool set = (exponent[bit / kLimbBits] >> (bit % kLimbBits)) & 1;
+        if (started) montgomery_multiply(mod, power, power, power);
+        if (set) montgomery_multiply(mod, power, base, power);
+        started = started || set;
+    }
+    memcpy(out, power, mod->n * sizeof(Limb));
+}
+
+namespace {
+
+// a >>= k for 0 < k < kLimbBits over n limbs.
+void shift_right(Limb* a, size_t n, unsigned k) {
+    for (size_t i = 0; i + 1 < n; ++i) a[i] = (a[i] >> k) | (a[i + 1] << (kLimbBits - k));
+    if (n > 0) a[n - 1] >>= k;
+}
+
+// f = f / 2^k mod m, as (f + q m) / 2^k with q = -f m^-1 mod 2^k, for f < m and 0 < k < kLimbBits.
+void halve_mod(const MontgomeryModulus* mod, Limb* f, unsigned k) {
+    const size_t n = mod->n;
+    const Limb q = static_cast<Limb>(f[0] * mod->m_inv) & ((Limb{1} << k) - 1);
+    Limb sum[kMaxLimbs + 1];
+    Limb carry = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const WideLimb t = static_cast<WideLimb>(q) * mod->m[i] + f[i] + carry;
+        sum[i] = static_cast<Limb>(t);
+        carry = static_cast<Limb>(t >> kLimbBits);
+    }
+    sum[n] = carry;
+    shift_right(sum, n + 1, k);
+    // Below 2m: subtract m once if it is not below m.
+    Limb difference[kMaxLimbs];
+    if (limbs_subtract(sum, mod->m, n, difference) <= sum[n]) memcpy(sum, difference, n * sizeof(Limb));
+    memcpy(f, sum, n * sizeof(Limb));
+}
+
+// The number of trailing zero bits of a non-zero limb.
+unsigned trailing_zeros(Limb w) {
+    unsigned k = 0;
+    while (((w >> k) & 1) == 0) ++k;
+    return k;
+}
+
+// a <<= k for 0 < k < kLimbBits over n limbs.
+void shift_left(Limb* a, size_t n, unsigned k) {
+    for (size_t i = n; i-- > 1;) a[i] = (a[i] << k) | (a[i - 1] >> (kLimbBits - k));
+    a[0] <<= k;
+}
+
+// a = (a - b) / 2 over n limbs, for a > b, both odd.
+void subtract_halve(Limb* a, const Limb* b, size_t n) {
+    limbs_subtract(a, b, n, a);
+    shift_right(a, n, 1);
+}
+
+// -1, 0 or 1 as a is below, equal to or above b, over n limbs.
+int compare(const Limb* a, const Limb* b, size_t n) {
+    for (size_t i = n; i-- > 0;) {
+        if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool montgomery_inverse_public(const MontgomeryModulus* mod, const Limb* x, Limb* out) {
+    const size_t n = mod->n;
+    // The almost inverse x^-1 2^k mod m, by the binary method that needs only shifts, additions
+    // and subtractions (no halving modulo m): u = m and v = x lose their factors of two and the
+    // smaller one from the larger, while r and s, below 2m throughout, double and add up.
+    Limb u[kMaxLimbs + 1] = {0}, v[kMaxLimbs + 1] = {0}, r[kMaxLimbs + 1] = {0},
+         s[kMaxLimbs + 1] = {1};
+    memcpy(u, mod->m, n * sizeof(Limb));
+    memcpy(v, x, n * sizeof(Limb));
+    size_t k = 0;
+    while (limbs_zero_mask(v, n) == 0) {
+        if ((u[0] & 1) == 0) {
+            const unsigned j = u[0] == 0 ? kLimbBits - 1 : trailing_zeros(u[0]);
+            shift_right(u, n, j);
+            shift_left(s, n + 1, j);
+            k += j;
+        } else if ((v[0] & 1) == 0) {
+            const unsigned j = v[0] == 0 ? kLimbBits - 1 : trailing_zeros(v[0]);
+            shift_right(v, n, j);
+            shift_left(r, n + 1, j);
+            k += j;
+        } else if (compare(u, v, n) > 0) {
+            subtract_halve(u, v, n);
+            limbs_add(r, s, n + 1, r);
+            shift_left(s, n + 1, 1);
+            k += 1;
+        } else {
+            subtract_halve(v, u, n);
+            limbs_add(s, r, n + 1, s);
+            shift_left(r, n + 1, 1);
+            k += 1;
+        }
+    }
+    // u is now the greatest common divisor.
+    const Limb one[kMaxLimbs] = {1};
+    if (compare(u, one, n) != 0) return false;
+    Limb m[kMaxLimbs + 1] = {0};
+    memcpy(m, mod->m, n * sizeof(Limb));
+    if (compare(r, m, n + 1) >= 0) limbs_subtract(r, m, n + 1, r);
+    limbs_subtract(m, r, n + 1, r);  // x^-1 2^k mod m
+    // x^-1 R = (x^-1 2^k) (R^2 2^-k) / R: R^2 mod m halved k times, then one multiplication.
+    Limb factor[kMaxLimbs];
+    memcpy(factor, mod->rr, n * sizeof(Limb));
+    for (; k > 0; k -= k < kLimbBits - 1 ? k : kLimbBits - 1) {
+        halve_mod(mod, factor, static_cast<unsigned>(k < kLimbBits - 1 ? k : kLimbBits - 1));
+    }
+    montgomery_multiply(mod, r, factor, out);
+    return true;
+}
 
 int montgomery_exp_mod(mbedtls_mpi* result, const mbedtls_mpi* base, const mbedtls_mpi* exponent,
                        const mbedtls_mpi* modulus) {
     if (mbedtls_mpi_cmp_int(modulus, 0) <= 0 || mbedtls_mpi_get_bit(modulus, 0) == 0 ||
         mbedtls_mpi_bitlen(modulus) > kMontgomeryMaxBits || mbedtls_mpi_cmp_int(exponent, 0) < 0 ||
-        mbedtls_mpi_bitlen(exponent) > kMontgomeryMaxBits ||
-        mbedtls_mpi_cmp_int(base, 0) < 0) {
+        mbedtls_mpi_bitlen(exponent) > kMontgomeryMaxBits || mbedtls_mpi_cmp_int(base, 0) < 0) {
         return MBEDTLS_ERR_MPI_BAD_INPUT_DATA;
     }
     const size_t n = (mbedtls_mpi_bitlen(modulus) + kLimbBits - 1) / kLimbBits;
-    const Multiply multiply = kMultiply[n - 1];
-    const Select select = kSelect[n - 1];
-    Limb m[kMaxLimbs] = {0}, x[kMaxLimbs] = {0}, acc[kMaxLimbs] = {0}, factor[kMaxLimbs] = {0};
-    Limb rr[kMaxLimbs] = {0}, one[kMaxLimbs] = {0}, zero[kMaxLimbs] = {0}, e[kMaxLimbs] = {0};
-    Limb table[kTableSize][kMaxLimbs];
-    one[0] = 1;
-    mbedtls_mpi reduced, r_squared;
+    MontgomeryModulus mod;
+    Limb m[kMaxLimbs] = {0}, x[kMaxLimbs] = {0}, e[kMaxLimbs] = {0}, power[kMaxLimbs] = {0};
+    mbedtls_mpi reduced;
     mbedtls_mpi_init(&reduced);
-    mbedtls_mpi_init(&r_squared);
-
-    int status = to_limbs(modulus, m, n);
-    const Limb m_inv = negated_inverse(m[0]);
-    // R^2 mod m converts into Montgomery form; base mod m is the value to raise.
-    if (status == 0) status = mbedtls_mpi_lset(&r_squared, 1);
-    if (status == 0) status = mbedtls_mpi_shift_l(&r_squared, 2 * n * kLimbBits);
-    if (status == 0) status = mbedtls_mpi_mod_mpi(&r_squared, &r_squared, modulus);
+    // The values are public: base mod m is left to the dependency's division.
+    int status = public_limbs(modulus, m, n);
     if (status == 0) status = mbedtls_mpi_mod_mpi(&reduced, base, modulus);
-    if (status == 0) status = to_limbs(&r_squared, rr, n);
-    if (status == 0) status = to_limbs(&reduced, x, n);
-    if (status == 0) status = to_limbs(exponent, e, kMaxLimbs);
+    if (status == 0) status = public_limbs(&reduced, x, n);
+    if (status == 0) status = public_limbs(exponent, e, kMaxLimbs);
     if (status == 0) {
-        const size_t bits = mbedtls_mpi_bitlen(exponent);
-        const unsigned window = bits > 32 ? kWindowBits : 1;
-        const size_t entries = size_t{1} << window;
-        // table[k] = x^k in Montgomery form; table[0] is R mod m, the form of 1.
-        multiply(m, m_inv, rr, one, table[0]);
-        multiply(m, m_inv, x, rr, table[1]);
-        for (size_t k = 2; k < entries; ++k) multiply(m, m_inv, table[k - 1], table[1], table[k]);
-
-        // Fixed windows from the top: squarings, then one multiplication by the window's power,
-        // whatever its value.
-        const size_t windows = (bits + window - 1) / window;
-        memcpy(acc, table[0], sizeof(acc));
-        for (size_t w = windows; w-- > 0;) {
-            size_t index = 0;
-            for (unsigned b = window; b-- > 0;) {
-                multiply(m, m_inv, acc, acc, acc);
-                const size_t bit = w * window + b;
-                index = (index << 1) | static_cast<size_t>((e[bit / kLimbBits] >> (bit % kLimbBits)) & 1);
-            }
-            select(table, entries, index, factor);
-            multiply(m, m_inv, acc, factor, acc);
-        }
-        // Out of Montgomery form: multiply by plain 1.
-        multiply(m, m_inv, acc, one, acc);
-        status = from_limbs(result, acc, n);
-        // One product of zeros overwrites the multiplication's temporaries on the stack.
-        multiply(m, m_inv, zero, zero, factor);
+        montgomery_prepare(&mod, m, n, true);
+        montgomery_enter(&mod, x, x);
+        montgomery_power_public(&mod, x, e, kMaxLimbs, power);
+        montgomery_leave(&mod, power, power);
+        uint8_t bytes[kMaxLimbs * sizeof(Limb)];
+        limbs_to_be_bytes(power, n, bytes, n * sizeof(Limb));
+        status = mbedtls_mpi_read_binary(result, bytes, n * sizeof(Limb));
     }
-    mbedtls_platform_zeroize(table, sizeof(table));
-    mbedtls_platform_zeroize(x, sizeof(x));
-    mbedtls_platform_zeroize(acc, sizeof(acc));
-    mbedtls_platform_zeroize(factor, sizeof(factor));
-    mbedtls_platform_zeroize(e, sizeof(e));
     mbedtls_mpi_free(&reduced);
-    mbedtls_mpi_free(&r_squared);
     return status;
 }

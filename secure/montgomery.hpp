@@ -1,16 +1,60 @@
-// Modular exponentiation for the RSA sizes of this tool, in Montgomery form.
+// Modular multiplication and exponentiation in Montgomery form for the RSA sizes of this tool.
 #pragma once
 
 #include <mbedtls/bignum.h>
 
 #include <cstddef>
 
-// The largest modulus handled: 1024 bits, the RSA modulus of the header.
-constexpr size_t kMontgomeryMaxBits = 1024;
+#include "secure/limbs.hpp"
 
-// result = base^exponent mod modulus for an odd modulus and a non-negative exponent of at most
-// 1024 bits each; base may be any non-negative value. Secret exponents are safe: every window of the
-// exponent costs the same multiplications and reads the whole table of powers. Returns 0, or
+// The largest modulus handled: 1024 bits, the RSA modulus of the header.
+constexpr size_t kMontgomeryMaxBits = kMaxLimbBits;
+
+// An odd modulus m of n limbs made ready for Montgomery arithmetic with R = 2^(n * kLimbBits).
+struct MontgomeryModulus {
+    Limb m[kMaxLimbs];
+    Limb rr[kMaxLimbs];  // R^2 mod m, which takes a number into Montgomery form
+    Limb m_inv;          // -m^-1 mod 2^kLimbBits
+    size_t n;
+};
+
+// The powers 0 to 15 of a base, one for each value of a four-bit window of the exponent.
+constexpr unsigned kWindowBits = 4;
+using PowerTable = Limb[size_t{1} << kWindowBits][kMaxLimbs];
+
+// Makes mod ready for the odd modulus m of n limbs (1 to kMaxLimbs), also when m is secret:
+// R^2 mod m is found by doublings and squarings, with no division. top_limb_set, which must be
+// public, says that m's top limb is not zero, which saves most of the doublings.
+void montgomery_prepare(MontgomeryModulus* mod, const Limb* m, size_t n, bool top_limb_set);
+
+// out = x^-1 R mod m, the Montgomery form of the inverse, for a public x below m, by a binary
+// algorithm whose time depends on x and m: never for a secret. Returns false when x has no
+// inverse.
+bool montgomery_inverse_public(const MontgomeryModulus* mod, const Limb* x, Limb* out);
+
+// out = a * b / R mod m, for a below R and b below m; out may alias a or b.
+void montgomery_multiply(const MontgomeryModulus* mod, const Limb* a, const Limb* b, Limb* out);
+
+// out = a R mod m, a number of n limbs taken into Montgomery form (any a below R).
+void montgomery_enter(const MontgomeryModulus* mod, const Limb* a, Limb* out);
+
+// out = a / R mod m, a number in Montgomery form taken back out.
+void montgomery_leave(const MontgomeryModulus* mod, const Limb* a, Limb* out);
+
+// out = base^exponent in Montgomery form, for a base in Montgomery form and a secret exponent of
+// exponent_limbs limbs: every window of the exponent, leading zeros included, costs four squarings
+// and one multiplication by an entry read from the whole table, so the exponent's value leaves
+// no trace in time or in the addresses read. table and factor are the caller's working memory.
+void montgomery_power(const MontgomeryModulus* mod, const Limb* base, const Limb* exponent,
+                      size_t exponent_limbs, PowerTable table, Limb* factor, Limb* out);
+
+// out = base^exponent in Montgomery form for a public exponent: bit by bit, skipping its leading
+// zeros. The base may be secret.
+void montgomery_power_public(const MontgomeryModulus* mod, const Limb* base, const Limb* exponent,
+                             size_t exponent_limbs, Limb* out);
+
+// result = base^exponent mod modulus on public values: an odd modulus and a non-negative
+// exponent of at most 1024 bits each; base may be any non-negative value. Returns 0, or
 // MBEDTLS_ERR_MPI_BAD_INPUT_DATA for a modulus that is even, not positive or too long, or an
 // exponent that is negative or too long.
 int montgomery_exp_mod(mbedtls_mpi* result, const mbedtls_mpi* base, const mbedtls_mpi* exponent,

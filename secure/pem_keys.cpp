@@ -53,6 +53,8 @@ bool read_key_bytes(const char* path, std::string* bytes, size_t* parse_size, st
         *why = std::string("cannot open ") + path + ": " + strerror(errno);
         return false;
     }
+    // Unbuffered: the C library keeps no copy of the key in a buffer of its own.
+    setvbuf(file, nullptr, _IONBF, 0);
     char chunk[4096];
     size_t n;
     bytes->clear();
@@ -82,6 +84,7 @@ int ask_passphrase(const char* path, char passphrase[kMaxPassphrase]) {
     if (!isatty(STDIN_FILENO)) return -1;
     FILE* tty = fopen("/dev/tty", "r+");
     if (tty == nullptr) return -1;
+    setvbuf(tty, nullptr, _IONBF, 0);  // no copy of the passphrase in the C library's buffer
     struct termios saved;
     const int fd = fileno(tty);
     const bool have_terminal = tcgetattr(fd, &saved) == 0;
@@ -145,6 +148,7 @@ done:
 bool is_pem_or_der_key_file(const char* path) {
     FILE* file = fopen(path, "rb");
     if (file == nullptr) return false;
+    setvbuf(file, nullptr, _IONBF, 0);  // read the ten bytes only, not the key behind them
     char start[11] = {0};
     const size_t n = fread(start, 1, 10, file);
     fclose(file);

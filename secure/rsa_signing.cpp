@@ -31,11 +31,10 @@ bool is_odd_positive(const mbedtls_mpi* value) {
     return is_positive(value) && mbedtls_mpi_get_bit(value, 0) == 1;
 }
 
-// The private operation needs N, P and Q odd and every exponent and coefficient present.
-bool is_usable_private_key(const RsaKeyContext* key) {
-    return key->len > 0 && key->len <= kRsaBlockSize && is_odd_positive(&key->N) && is_odd_positive(&key->P) && is_odd_positive(&key->Q) &&
-           is_positive(&key->D) && is_positive(&key->DP) && is_positive(&key->DQ) &&
-           is_positive(&key->QP);
+void say_mismatch(const char* private_name, const char* public_path) {
+    say(" failed\n  ! %s and %s do not belong together: the signature"
+        " does not verify with the public key\n\n",
+        private_name, public_path);
 }
 
 // Stores value, which fits in size bytes, at image offset pos least significant byte first.
@@ -136,6 +135,13 @@ int sign_externally(RsaKeyContext* key, const uint8_t input[kRsaBlockSize],
         say(" failed\n  ! %s\n\n", why);
         return -1;
     }
+    // The token's answer is checked before any byte of it is shown or stored.
+    if (!rsa_signature_verifies(key, output, input)) {
+        memset(output, 0, kRsaBlockSize);
+        say_mismatch(sources.external_name,
+                     sources.rsa_public_path ? sources.rsa_public_path : sources.external_name);
+        return -1;
+    }
     print_signature(output);
     return 0;
 }
@@ -153,6 +159,10 @@ int sign_with(RsaKeyContext* key, const uint8_t header_digest[32], uint8_t input
     } else {
         if (load_rsa_private(key) != 0) return -1;
         if (!has_header_size(key, sources.rsa_private_path)) return -1;
+        // The public exponent blinds the operation and checks its result before anything is
+        // printed. It is taken quietly here: the public key file is loaded, with its messages,
+        // only after the signature, as it always was.
+        if (!is_positive(&key->E)) read_rsa_public_exponent(&key->E);
         if (rsa_private_crt(key, input, output) != 0) return -1;
         print_signature(output);
         if (load_rsa_public(key) != 0) return -1;
@@ -170,9 +180,7 @@ int sign_with(RsaKeyContext* key, const uint8_t header_digest[32], uint8_t input
         return -1;
     }
     if (sources.signer != RsaSigner::kDeferred && !rsa_signature_verifies(key, output, input)) {
-        say(" failed\n  ! %s and %s do not belong together: the signature"
-            " does not verify with the public key\n\n",
-            private_name, public_path);
+        say_mismatch(private_name, public_path);
         return -1;
     }
     store_little_endian(&key->N, kRsaModulusOffset, kRsaModulusSize);
@@ -181,54 +189,6 @@ int sign_with(RsaKeyContext* key, const uint8_t header_digest[32], uint8_t input
 }
 
 }  // namespace
-
-int rsa_private_crt(const RsaKeyContext* key, const uint8_t input[kRsaBlockSize],
-                    uint8_t output[kRsaBlockSize]) {
-    if (!is_usable_private_key(key)) {
-        say(" failed\n  ! %s is not a usable private key: N, P and Q must be odd and"
-            " D, DP, DQ and QP non-zero\n\n",
-            key_sources().rsa_private_path);
-        return -1;
-    }
-    mbedtls_mpi t, m1, m2, h;
-    mbedtls_mpi_init(&t);
-    mbedtls_mpi_init(&m1);
-    mbedtls_mpi_init(&m2);
-    mbedtls_mpi_init(&h);
-    int result = 0;
-    MPI_TRY(mbedtls_mpi_read_binary(&t, input, key->len));
-    if (mbedtls_mpi_cmp_mpi(&t, &key->N) >= 0) {
-        say(" failed\n  ! The header digest of this image is too large for this modulus: the"
-               " signed block is not below N.\n  ! Change the image (for example its version"
-               " bytes) or use a key whose modulus has a high top byte.\n\n");
-        result = -1;
-        goto done;
-    }
-    MPI_TRY(exp_mod(&m1, &t, &key->DP, &key->P));  // m1 = T^DP mod P
-    MPI_TRY(exp_mod(&m2, &t, &key->DQ, &key->Q));  // m2 = T^DQ mod Q
-    MPI_TRY(mbedtls_mpi_sub_mpi(&h, &m1, &m2));                        // h = (m1 - m2) QP mod P
-    MPI_TRY(mbedtls_mpi_mul_mpi(&m1, &h, &key->QP));
-    MPI_TRY(mbedtls_mpi_mod_mpi(&h, &m1, &key->P));
-    MPI_TRY(mbedtls_mpi_mul_mpi(&m1, &h, &key->Q));                    // result = m2 + h Q
-    MPI_TRY(mbedtls_mpi_add_mpi(&h, &m1, &m2));
-    result = mbedtls_mpi_write_binary(&h, output, key->len);
-    if (result != 0) {
-        say(" failed\n  ! The RSA private-key operation gave a result longer than the key:"
-            " check that %s lists N, D, P, Q, DP, DQ and QP in that order\n\n",
-            key_sources().rsa_private_path);
-        result = -1;
-    }
-done:
-    if (result != 0 && result != -1) {
-        say(" failed\n  ! The RSA private-key operation failed: %d\n\n", result);
-        result = -1;
-    }
-    mbedtls_mpi_free(&t);
-    mbedtls_mpi_free(&m1);
-    mbedtls_mpi_free(&m2);
-    mbedtls_mpi_free(&h);
-    return result;
-}
 
 int sign_header_rsa(const uint8_t header_digest[32]) {
     RsaKeyContext key;

@@ -5,17 +5,10 @@
 #include <cstdint>
 
 #include "secure/key_files.hpp"
-
-constexpr size_t kRsaBlockSize = 128;
+#include "secure/rsa_crt.hpp"
 
 // The block that a deferred signature must raise to D, kept by the last deferred signing.
 extern uint8_t DeferredBlock[kRsaBlockSize];
-
-// Computes output = input^D mod N by the Chinese remainder theorem from P, Q, DP, DQ and QP, as
-// key->len big-endian bytes. Prints why and returns -1 when the key cannot be used or input is
-// not below N.
-int rsa_private_crt(const RsaKeyContext* key, const uint8_t input[kRsaBlockSize],
-                    uint8_t output[kRsaBlockSize]);
 
 // Checks signature^E mod N against the signed block with the key's public values, so that a
 // signature the boot ROM would reject is never written.

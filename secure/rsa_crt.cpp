@@ -1,0 +1,313 @@
+#include "secure/rsa_crt.hpp"
+
+#include <mbedtls/bignum.h>
+#include <mbedtls/platform_util.h>
+#include <sys/random.h>
+
+#include <cerrno>
+#include <cstring>
+#include <initializer_list>
+
+#include "image/transcript.hpp"
+#include "secure/limbs.hpp"
+#include "secure/montgomery.hpp"
+#include "secure/secret_marks.hpp"
+
+#if defined(BOOTSEAL_FAULT_POINTS)
+void (*rsa_fault_point)(void* data, size_t size) = nullptr;
+#endif
+
+namespace {
+
+// Room for any key value read from a key file: a line holds at most 2480 hexadecimal digits.
+constexpr size_t kExportBytes = 1280;
+constexpr size_t kDoubleLimbs = 2 * kMaxLimbs;
+
+// The working memory of the private-key operation. Every value computed from the key lives here
+// rather than on the stack, and the whole of it is wiped when the operation returns.
+struct CrtWork {
+    uint8_t exported[kExportBytes];  // one key value as the dependency writes it out
+    Limb p[kMaxLimbs], q[kMaxLimbs], d[kMaxLimbs], dp[kMaxLimbs], dq[kMaxLimbs], qp[kMaxLimbs];
+    Limb n[kDoubleLimbs];  // P Q, the modulus the CRT values work in: N for a consistent key
+    Limb e[kMaxLimbs];
+    Limb t[kMaxLimbs];  // the block to sign
+    MontgomeryModulus mod_p, mod_q, mod_n;
+    PowerTable table;
+    Limb factor[kMaxLimbs];
+    Limb r[kMaxLimbs], b[kMaxLimbs];        // random blinding factors
+    Limb blinded[kMaxLimbs];                // T r^E mod N
+    Limb unblind[kMaxLimbs];                // r^-1 R mod N
+    Limb low[kMaxLimbs], high[kMaxLimbs];   // a number split for its reduction
+    Limb x_p[kMaxLimbs], x_q[kMaxLimbs];    // the base mod P and Q, in Montgomery form
+    Limb m1[kMaxLimbs], m2[kMaxLimbs], h[kMaxLimbs];
+    Limb wide[kDoubleLimbs];
+    Limb s[kDoubleLimbs];      // the signature
+    Limb again[kDoubleLimbs];  // the signature computed a second way
+    Limb check[kMaxLimbs], expected[kMaxLimbs];
+    uint8_t random_bytes[kMaxLimbs * sizeof(Limb)];
+};
+
+CrtWork Work;
+
+// Copies a key value into n limbs. The dependency writes it out, least significant byte first,
+// into a buffer larger than any value a key file holds, which takes the same steps whatever the
+// value. Returns all ones when the value fits in n limbs.
+Limb secret_limbs(const mbedtls_mpi* value, Limb* out, size_t n) {
+    if (mbedtls_mpi_write_binary_le(value, Work.exported, sizeof(Work.exported)) != 0) return 0;
+    limbs_from_le_bytes(Work.exported, sizeof(Work.exported), out, n);
+    Limb beyond = 0;
+    for (size_t i = n * sizeof(Limb); i < sizeof(Work.exported); ++i) beyond |= Work.exported[i];
+    mbedtls_platform_zeroize(Work.exported, sizeof(Work.exported));
+    FAULT_POINT(out, n * sizeof(Limb));
+    return mask_if_zero(beyond);
+}
+
+// Whether a verdict mask is all ones; the verdict itself is public.
+bool holds(Limb mask) {
+    mark_public(&mask, sizeof(mask));
+    return mask != 0;
+}
+
+// Fills out with a random number of n limbs below 2^bits, from the operating system.
+bool random_below(Limb* out, size_t n, size_t bits) {
+    const size_t size = n * sizeof(Limb);
+    size_t got = 0;
+    while (got < size) {
+        const ssize_t read = getrandom(Work.random_bytes + got, size - got, 0);
+        if (read < 0 && errno != EINTR) return false;
+        if (read > 0) got += static_cast<size_t>(read);
+    }
+    mark_secret(Work.random_bytes, size);
+    limbs_from_le_bytes(Work.random_bytes, size, out, n);
+    for (size_t i = 0; i < n; ++i) {
+        const size_t first = i * kLimbBits;
+        if (first >= bits) {
+            out[i] = 0;
+        } else if (bits - first < kLimbBits) {
+            out[i] &= (Limb{1} << (bits - first)) - 1;
+        }
+    }
+    return true;
+}
+
+// out = a mod m in Montgomery form for a number a of nn limbs and a modulus of w limbs, w at
+// least nn / 2: a = high R + low, so a R = high R^2 + low R.
+void enter_reduced(const MontgomeryModulus* mod, const Limb* a, size_t nn, Limb* out) {
+    const size_t w = mod->n;
+    memset(Work.low, 0, sizeof(Work.low));
+    memset(Work.high, 0, sizeof(Work.high));
+    memcpy(Work.low, a, (nn < w ? nn : w) * sizeof(Limb));
+    if (nn > w) memcpy(Work.high, a + w, (nn - w) * sizeof(Limb));
+    montgomery_enter(mod, Work.low, Work.low);
+    montgomery_enter(mod, Work.high, Work.high);
+    montgomery_enter(mod, Work.high, Work.high);
+    limbs_add_mod(Work.low, Work.high, mod->m, w, out);
+}
+
+// s (2w limbs) = base^D mod P Q: base^DP mod P and base^DQ mod Q, joined by Garner's formula
+// s = m2 + ((m1 - m2) QP mod P) Q.
+void crt(const Limb* base, size_t nn, size_t w, Limb* s) {
+    enter_reduced(&Work.mod_p, base, nn, Work.x_p);
+    enter_reduced(&Work.mod_q, base, nn, Work.x_q);
+    FAULT_POINT(Work.x_p, w * sizeof(Limb));
+    FAULT_POINT(Work.x_q, w * sizeof(Limb));
+    montgomery_power(&Work.mod_p, Work.x_p, Work.dp, w, Work.table, Work.factor, Work.m1);
+    montgomery_power(&Work.mod_q, Work.x_q, Work.dq, w, Work.table, Work.factor, Work.m2);
+    montgomery_leave(&Work.mod_q, Work.m2, Work.m2);
+    FAULT_POINT(Work.m1, w * sizeof(Limb));
+    FAULT_POINT(Work.m2, w * sizeof(Limb));
+    montgomery_enter(&Work.mod_p, Work.m2, Work.h);
+    limbs_subtract_mod(Work.m1, Work.h, Work.mod_p.m, w, Work.h);  // (m1 - m2) R mod P
+    montgomery_multiply(&Work.mod_p, Work.qp, Work.h, Work.h);     // (m1 - m2) QP mod P
+    FAULT_POINT(Work.h, w * sizeof(Limb));
+    limbs_multiply(Work.h, w, Work.q, w, s);
+    memset(Work.wide, 0, sizeof(Work.wide));
+    memcpy(Work.wide, Work.m2, w * sizeof(Limb));
+    limbs_add(s, Work.wide, 2 * w, s);
+    FAULT_POINT(s, 2 * w * sizeof(Limb));
+}
+
+// Makes the blinding pair: r^E R mod N to multiply the block by, and r^-1 R mod N to take the
+// result back. r^-1 is found as (r b)^-1 b for a second random b: r b reveals nothing of r, so
+// its inverse may be found by an algorithm whose time depends on it. Returns false, with the
+// reason in *why, when no pair could be made.
+bool make_blinding(size_t nn, size_t n_bits, size_t e_limbs, const char** why) {
+    const MontgomeryModulus* mod = &Work.mod_n;
+    *why = "no random number of the eight drawn is prime to N";
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        if (!random_below(Work.r, nn, n_bits - 1) || !random_below(Work.b, nn, n_bits - 1)) {
+            *why = strerror(errno);
+            return false;
+        }
+        montgomery_enter(mod, Work.r, Work.r);                  // r R
+        montgomery_multiply(mod, Work.r, Work.b, Work.check);  // r b
+        mark_public(Work.check, sizeof(Work.check));
+        if (!montgomery_inverse_public(mod, Work.check, Work.unblind)) continue;  // (r b)^-1 R
+        montgomery_power_public(mod, Work.r, Work.e, e_limbs, Work.blinded);      // r^E R
+        montgomery_enter(mod, Work.b, Work.b);                                 // b R
+        montgomery_multiply(mod, Work.unblind, Work.b, Work.unblind);          // r^-1 R
+        FAULT_POINT(Work.blinded, nn * sizeof(Limb));
+        FAULT_POINT(Work.unblind, nn * sizeof(Limb));
+        return true;
+    }
+    return false;
+}
+
+// Whether s^E = T mod N, checked on the bytes that will be released.
+bool verifies_with_e(const uint8_t* output, size_t len, size_t nn, size_t e_limbs) {
+    const MontgomeryModulus* mod = &Work.mod_n;
+    limbs_from_be_bytes(output, len, Work.check, nn);
+    montgomery_enter(mod, Work.check, Work.check);
+    montgomery_power_public(mod, Work.check, Work.e, e_limbs, Work.check);
+    montgomery_enter(mod, Work.t, Work.expected);
+    return holds(limbs_equal_mask(Work.check, Work.expected, nn));
+}
+
+// Computes the signature again without blinding, by the CRT and from D without it, and keeps it
+// in s when the two agree.
+bool agrees_with_d(size_t nn, size_t w) {
+    const MontgomeryModulus* mod = &Work.mod_n;
+    crt(Work.t, nn, w, Work.again);
+    montgomery_enter(mod, Work.t, Work.x_p);
+    montgomery_power(mod, Work.x_p, Work.d, nn, Work.table, Work.factor, Work.check);
+    montgomery_leave(mod, Work.check, Work.check);
+    memset(Work.wide, 0, sizeof(Work.wide));
+    memcpy(Work.wide, Work.check, nn * sizeof(Limb));
+    if (!holds(limbs_equal_mask(Work.wide, Work.again, 2 * w))) return false;
+    memcpy(Work.s, Work.again, sizeof(Work.s));
+    return true;
+}
+
+void say_not_usable(const char* path) {
+    say(" failed\n  ! %s is not a usable private key: N, P and Q must be odd and"
+        " D, DP, DQ and QP non-zero\n\n",
+        path);
+}
+
+int sign_block(const RsaKeyContext* key, const uint8_t* input, uint8_t* output) {
+    const char* path = key_sources().rsa_private_path;
+    const size_t len = key->len;
+    if (len == 0 || len > kRsaBlockSize || mbedtls_mpi_cmp_int(&key->N, 0) <= 0 ||
+        mbedtls_mpi_get_bit(&key->N, 0) == 0) {
+        say_not_usable(path);
+        return -1;
+    }
+    const size_t nn = (len + sizeof(Limb) - 1) / sizeof(Limb);
+    const Limb fits = secret_limbs(&key->P, Work.p, nn) & secret_limbs(&key->Q, Work.q, nn) &
+                      secret_limbs(&key->D, Work.d, nn) & secret_limbs(&key->DP, Work.dp, nn) &
+                      secret_limbs(&key->DQ, Work.dq, nn) & secret_limbs(&key->QP, Work.qp, nn);
+    if (!holds(fits)) {
+        say(" failed\n  ! %s is not a usable private key: P, Q, D, DP, DQ and QP must each fit"
+            " in %u bits\n\n",
+            path, static_cast<unsigned>(len * 8));
+        return -1;
+    }
+    const Limb usable = mask_if_nonzero(Work.p[0] & Work.q[0] & 1) &
+                        ~limbs_zero_mask(Work.d, nn) & ~limbs_zero_mask(Work.dp, nn) &
+                        ~limbs_zero_mask(Work.dq, nn) & ~limbs_zero_mask(Work.qp, nn);
+    if (!holds(usable)) {
+        say_not_usable(path);
+        return -1;
+    }
+    mbedtls_mpi t;
+    mbedtls_mpi_init(&t);
+    const bool below = mbedtls_mpi_read_binary(&t, input, len) == 0 &&
+                       mbedtls_mpi_cmp_mpi(&t, &key->N) < 0;
+    mbedtls_mpi_free(&t);
+    if (!below) {
+        say(" failed\n  ! The header digest of this image is too large for this modulus: the"
+            " signed block is not below N.\n  ! Change the image (for example its version"
+            " bytes) or use a key whose modulus has a high top byte.\n\n");
+        return -1;
+    }
+    limbs_from_be_bytes(input, len, Work.t, nn);
+
+    // The halves work in half the width where P, Q and their values fit in it (any key of two
+    // primes of equal size): that much of the key's shape is public.
+    const size_t half = (nn + 1) / 2;
+    Limb upper = 0;
+    for (const Limb* value : {Work.p, Work.q, Work.dp, Work.dq, Work.qp}) {
+        for (size_t i = half; i < nn; ++i) upper |= value[i];
+    }
+    const size_t w = holds(mask_if_zero(upper)) ? half : nn;
+    // So is whether their top limbs are set, as they are for primes of half the modulus's size.
+    const bool top_limbs_set = holds(mask_if_nonzero(Work.p[w - 1]) & mask_if_nonzero(Work.q[w - 1]));
+    montgomery_prepare(&Work.mod_p, Work.p, w, top_limbs_set);
+    montgomery_prepare(&Work.mod_q, Work.q, w, top_limbs_set);
+    FAULT_POINT(Work.mod_p.rr, w * sizeof(Limb));
+    FAULT_POINT(Work.mod_q.rr, w * sizeof(Limb));
+
+    // P Q is the key's modulus, public; the blinding and the checks work modulo it.
+    limbs_multiply(Work.p, w, Work.q, w, Work.n);
+    mark_public(Work.n, sizeof(Work.n));
+    bool n_fits = true;
+    for (size_t i = nn; i < 2 * w; ++i) n_fits = n_fits && Work.n[i] == 0;
+    if (n_fits) montgomery_prepare(&Work.mod_n, Work.n, nn, Work.n[nn - 1] != 0);
+    size_t n_bits = 0;
+    for (size_t i = 0; i < nn * kLimbBits; ++i) {
+        if ((Work.n[i / kLimbBits] >> (i % kLimbBits)) & 1) n_bits = i + 1;
+    }
+    const bool e_usable = n_fits && n_bits > 1 && mbedtls_mpi_cmp_int(&key->E, 0) > 0 &&
+                          mbedtls_mpi_bitlen(&key->E) <= nn * kLimbBits &&
+                          mbedtls_mpi_write_binary_le(&key->E, Work.exported, nn * sizeof(Limb)) == 0;
+    if (e_usable) limbs_from_le_bytes(Work.exported, nn * sizeof(Limb), Work.e, nn);
+
+    bool blinded = false;
+    if (e_usable) {
+        const char* why = "";
+        if (!make_blinding(nn, n_bits, nn, &why)) {
+            say(" failed\n  ! No random blinding value could be made for the RSA private-key"
+                " operation: %s\n\n",
+                why);
+            return -1;
+        }
+        montgomery_multiply(&Work.mod_n, Work.t, Work.blinded, Work.blinded);  // T r^E
+        blinded = true;
+    }
+    crt(blinded ? Work.blinded : Work.t, nn, w, Work.s);
+    if (blinded) {
+        montgomery_multiply(&Work.mod_n, Work.s, Work.unblind, Work.s);  // s r^-1
+        memset(Work.s + nn, 0, (kDoubleLimbs - nn) * sizeof(Limb));
+    }
+
+    // Only a key whose values do not belong together gives a result longer than the key.
+    Limb beyond = 0;
+    for (size_t at = len; at < 2 * w * sizeof(Limb); ++at) {
+        beyond |= (Work.s[at / sizeof(Limb)] >> (8 * (at % sizeof(Limb)))) & 0xFF;
+    }
+    if (holds(mask_if_nonzero(beyond))) {
+        say(" failed\n  ! The RSA private-key operation gave a result longer than the key:"
+            " check that %s lists N, D, P, Q, DP, DQ and QP in that order\n\n",
+            path);
+        return -1;
+    }
+    limbs_to_be_bytes(Work.s, 2 * w, output, len);
+    // A result that fails its check is never released: one computed wrong by a fault of the
+    // machine, or from values that do not belong together, is right modulo one prime and wrong
+    // modulo the other, and so gives the factors of N away.
+    bool checked = e_usable && verifies_with_e(output, len, nn, nn);
+    if (!checked && n_fits && agrees_with_d(nn, w)) {
+        limbs_to_be_bytes(Work.s, 2 * w, output, len);
+        checked = true;
+    }
+    if (!checked) {
+        mbedtls_platform_zeroize(output, kRsaBlockSize);
+        say(" failed\n  ! The RSA private-key operation gave a result that does not check out:"
+            " %s does not hold one consistent key, or the machine made a fault. Nothing was"
+            " signed.\n\n",
+            path);
+        return -1;
+    }
+    mark_public(output, len);
+    return 0;
+}
+
+}  // namespace
+
+int rsa_private_crt(const RsaKeyContext* key, const uint8_t input[kRsaBlockSize],
+                    uint8_t output[kRsaBlockSize]) {
+    memset(output, 0, kRsaBlockSize);
+    const int result = sign_block(key, input, output);
+    mbedtls_platform_zeroize(&Work, sizeof(Work));
+    return result;
+}
