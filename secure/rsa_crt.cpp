@@ -57,7 +57,6 @@ Limb secret_limbs(const mbedtls_mpi* value, Limb* out, size_t n) {
     limbs_from_le_bytes(Work.exported, sizeof(Work.exported), out, n);
     Limb beyond = 0;
     for (size_t i = n * sizeof(Limb); i < sizeof(Work.exported); ++i) beyond |= Work.exported[i];
-    mbedtls_platform_zeroize(Work.exported, sizeof(Work.exported));
     FAULT_POINT(out, n * sizeof(Limb));
     return mask_if_zero(beyond);
 }

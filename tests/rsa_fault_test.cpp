@@ -1,0 +1,100 @@
+// The private-key operation with each of its intermediate values corrupted in turn, as a fault of
+// the machine would: it may refuse, or give the right signature, but never a wrong one, which
+// would give a factor of N away.
+#include <gtest/gtest.h>
+#include <mbedtls/bignum.h>
+
+#include <cstring>
+#include <string>
+
+#include "image/transcript.hpp"
+#include "secure/key_files.hpp"
+#include "secure/rsa_crt.hpp"
+#include "secure/secret_marks.hpp"
+
+namespace {
+
+size_t calls;
+size_t target;
+size_t bit;
+
+void count_or_flip(void* data, size_t size) {
+    if (calls++ == target) static_cast<uint8_t*>(data)[(bit / 8) % size] ^= uint8_t(1u << (bit % 8));
+}
+
+bool verifies(const RsaKeyContext& key, const uint8_t signature[kRsaBlockSize],
+              const uint8_t block[kRsaBlockSize]) {
+    mbedtls_mpi s, t, r;
+    mbedtls_mpi_init(&s);
+    mbedtls_mpi_init(&t);
+    mbedtls_mpi_init(&r);
+    const bool ok = mbedtls_mpi_read_binary(&s, signature, kRsaBlockSize) == 0 &&
+                    mbedtls_mpi_read_binary(&t, block, kRsaBlockSize) == 0 &&
+                    mbedtls_mpi_exp_mod(&r, &s, &key.E, &key.N, nullptr) == 0 &&
+                    mbedtls_mpi_cmp_mpi(&r, &t) == 0;
+    mbedtls_mpi_free(&s);
+    mbedtls_mpi_free(&t);
+    mbedtls_mpi_free(&r);
+    return ok;
+}
+
+TEST(RsaFaults, NoCorruptedIntermediateValueReleasesAWrongSignature) {
+    const std::string keys = std::string(TEST_DATA_DIR) + "/keys/pair-high/";
+    const std::string priv = keys + "rsa_priv.txt", pub = keys + "rsa_pub.txt";
+    KeySources sources;
+    sources.rsa_private_path = priv.c_str();
+    sources.rsa_public_path = pub.c_str();
+    set_key_sources(sources);
+    RsaKeyContext key, check;
+    rsa_key_init(&key);
+    rsa_key_init(&check);
+    ASSERT_EQ(load_rsa_private(&key), 0);
+    ASSERT_EQ(load_rsa_public(&check), 0);
+    FILE* quiet = fopen("/dev/null", "w");
+    set_transcript(quiet);
+    uint8_t block[kRsaBlockSize] = {0};
+    for (size_t i = 0; i < 32; ++i) block[i] = uint8_t(0x5A ^ (i * 37));
+    uint8_t output[kRsaBlockSize];
+
+    // With E the blinded result is checked with it; without E, against a second computation.
+    for (const bool with_e : {true, false}) {
+        SCOPED_TRACE(with_e ? "with E" : "without E");
+        mbedtls_mpi_lset(&key.E, 0);
+        if (with_e) {
+            ASSERT_EQ(mbedtls_mpi_copy(&key.E, &check.E), 0);
+        }
+        rsa_fault_point = count_or_flip;
+        target = SIZE_MAX;
+        calls = 0;
+        ASSERT_EQ(rsa_private_crt(&key, block, output), 0);
+        ASSERT_TRUE(verifies(check, output, block));
+        const size_t points = calls;
+        ASSERT_GT(points, 200u);  // every window of both exponentiations, at least
+        size_t refused = 0, released = 0;
+        for (target = 0; target < points; ++target) {
+            for (const size_t b : {size_t{0}, target * 61 + 7, size_t{511}}) {
+                bit = b;
+                calls = 0;
+                const int result = rsa_private_crt(&key, block, output);
+                if (result == 0) {
+                    EXPECT_TRUE(verifies(check, output, block)) << "fault " << target << " bit " << b;
+                    ++released;
+                } else {
+                    const uint8_t zero[kRsaBlockSize] = {0};
+                    EXPECT_EQ(memcmp(output, zero, sizeof(zero)), 0) << "fault " << target;
+                    ++refused;
+                }
+            }
+        }
+        // Both ways out are taken: faults that the second computation mends, and refusals.
+        EXPECT_GT(refused, 0u);
+        EXPECT_GT(released, 0u);
+    }
+    rsa_fault_point = nullptr;
+    set_transcript(stdout);
+    fclose(quiet);
+    rsa_key_free(&key);
+    rsa_key_free(&check);
+}
+
+}  // namespace
