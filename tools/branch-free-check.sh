@@ -152,7 +152,7 @@ trace() {
   local arch=$1 binary=$2 set=$3 out=$4
   if ! "qemu-$arch" -d exec,nochain -D /dev/stderr "$binary" "$set" 2>&1 >"$out.stdout" |
     grep '^Trace ' | cut -d/ -f2 >"$out"; then
-    echo "$(basename "$binary") $set failed: $(cat "$out.stdout")" >&2
+    echo "$(basename "$binary") $set failed or logged nothing: $(cat "$out.stdout")" >&2
     return 1
   fi
 }
@@ -171,7 +171,7 @@ report_difference() {
   local where=(); [ "$line" -gt 1 ] && where=("0x$(sed -n "$((line - 1))p" "$first")")
   where+=("0x$(sed -n "${line}p" "$first")" "0x$(sed -n "${line}p" "$second")")
   local names
-  mapfile -t names < <("$arch-linux-gnu-addr2line" -f -C -e "$binary" "${where[@]}" | paste - -)
+  mapfile -t names < <("$arch-linux-gnu-addr2line" -f -C -e "$binary" "${where[@]}" | sed 'N;s/\n/, /')
   if [ "${#where[@]}" -eq 3 ]; then
     echo "    block $((line - 1)) at ${where[0]} (${names[0]}) ends in a jump that depends on the secret"
   fi
@@ -179,7 +179,7 @@ report_difference() {
   echo "    set 1 goes on at ${where[-1]} (${names[-1]})"
 }
 
-# Builds the program, runs it on both sets and compares. Prints "same" or "different".
+# Builds the program, runs it on both sets and compares; sets result to "same" or "different".
 check_build() {
   local label=$1 arch=$2 compiler=$3 level=$4
   local extra=("${@:5}")
