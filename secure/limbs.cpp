@@ -56,6 +56,22 @@ void limbs_add_mod(const Limb* a, const Limb* b, const Limb* m, size_t n, Limb* 
     limbs_select(keep, difference, sum, n, out);
 }
 
+void limbs_double_mod(const Limb* a, const Limb* m, size_t n, Limb* out) {
+    Limb twice[kMaxLimbs];
+    Limb difference[kMaxLimbs];
+    Limb carry = 0, borrow = 0;
+    // 2a and 2a - m in one pass.
+    for (size_t i = 0; i < n; ++i) {
+        twice[i] = static_cast<Limb>(a[i] << 1) | carry;
+        carry = a[i] >> (kLimbBits - 1);
+        const WideLimb d = static_cast<WideLimb>(twice[i]) - m[i] - borrow;
+        difference[i] = static_cast<Limb>(d);
+        borrow = static_cast<Limb>(d >> kLimbBits) & 1;
+    }
+    const Limb keep = mask_if_nonzero(carry) | static_cast<Limb>(borrow - 1);
+    limbs_select(keep, difference, twice, n, out);
+}
+
 void limbs_subtract_mod(const Limb* a, const Limb* b, const Limb* m, size_t n, Limb* out) {
     Limb correction[kMaxLimbs];
     const Limb borrow = limbs_subtract(a, b, n, out);

@@ -61,6 +61,9 @@ void limbs_reduce_once(const Limb* a, const Limb* m, size_t n, Limb* out);
 void limbs_add_mod(const Limb* a, const Limb* b, const Limb* m, size_t n, Limb* out);
 void limbs_subtract_mod(const Limb* a, const Limb* b, const Limb* m, size_t n, Limb* out);
 
+// out = 2a mod m for a < m, in one pass; out may alias a.
+void limbs_double_mod(const Limb* a, const Limb* m, size_t n, Limb* out);
+
 // out (na + nb limbs) = a * b; out must not overlap a or b.
 void limbs_multiply(const Limb* a, size_t na, const Limb* b, size_t nb, Limb* out);
 

@@ -195,7 +195,7 @@ void montgomery_prepare(MontgomeryModulus* mod, const Limb* m, size_t n, bool to
         x[0] = 1;
         limbs_reduce_once(x, mod->m, n, x);
     }
-    for (size_t i = 0; i < doublings; ++i) limbs_add_mod(x, x, mod->m, n, x);
+    for (size_t i = 0; i < doublings; ++i) limbs_double_mod(x, mod->m, n, x);
     for (unsigned s = 1; s < kLimbBits; s *= 2) montgomery_multiply(mod, x, x, x);
 }
 
@@ -283,16 +283,66 @@ unsigned trailing_zeros(Limb w) {
     return k;
 }
 
-// a <<= k for 0 < k < kLimbBits over n limbs.
-void shift_left(Limb* a, size_t n, unsigned k) {
-    for (size_t i = n; i-- > 1;) a[i] = (a[i] << k) | (a[i - 1] >> (kLimbBits - k));
-    a[0] <<= k;
+// A number of the binary inversion with the count of its limbs below its top zero limbs: the
+// numbers shrink or grow limb by limb, and each step works on the limbs in use only.
+struct Sized {
+    Limb limbs[kMaxLimbs + 2];
+    size_t length;
+};
+
+void trim(Sized* a) {
+    while (a->length > 0 && a->limbs[a->length - 1] == 0) --a->length;
 }
 
-// a = (a - b) / 2 over n limbs, for a > b, both odd.
-void subtract_halve(Limb* a, const Limb* b, size_t n) {
-    limbs_subtract(a, b, n, a);
-    shift_right(a, n, 1);
+// a >>= k and a <<= k for 0 < k < kLimbBits.
+void shift_down(Sized* a, unsigned k) {
+    shift_right(a->limbs, a->length, k);
+    trim(a);
+}
+void shift_up(Sized* a, unsigned k) {
+    Limb carry = 0;
+    for (size_t i = 0; i < a->length; ++i) {
+        const Limb limb = a->limbs[i];
+        a->limbs[i] = (limb << k) | carry;
+        carry = limb >> (kLimbBits - k);
+    }
+    a->limbs[a->length] = carry;
+    if (carry != 0) ++a->length;
+}
+
+// a = (a - b) / 2 for a > b, both odd.
+void subtract_halve(Sized* a, const Sized* b) {
+    Limb borrow = 0;
+    for (size_t i = 0; i < a->length; ++i) {
+        const WideLimb d =
+            static_cast<WideLimb>(a->limbs[i]) - (i < b->length ? b->limbs[i] : 0) - borrow;
+        a->limbs[i] = static_cast<Limb>(d);
+        borrow = static_cast<Limb>(d >> kLimbBits) & 1;
+    }
+    shift_down(a, 1);
+}
+
+// a += b.
+void add_to(Sized* a, const Sized* b) {
+    const size_t length = a->length > b->length ? a->length : b->length;
+    Limb carry = 0;
+    for (size_t i = 0; i < length; ++i) {
+        const WideLimb sum = static_cast<WideLimb>(i < a->length ? a->limbs[i] : 0) +
+                             (i < b->length ? b->limbs[i] : 0) + carry;
+        a->limbs[i] = static_cast<Limb>(sum);
+        carry = static_cast<Limb>(sum >> kLimbBits);
+    }
+    a->limbs[length] = carry;
+    a->length = length + (carry != 0 ? 1 : 0);
+}
+
+// Whether a > b.
+bool above(const Sized* a, const Sized* b) {
+    if (a->length != b->length) return a->length > b->length;
+    for (size_t i = a->length; i-- > 0;) {
+        if (a->limbs[i] != b->limbs[i]) return a->limbs[i] > b->limbs[i];
+    }
+    return false;
 }
 
 // -1, 0 or 1 as a is below, equal to or above b, over n limbs.
@@ -310,48 +360,48 @@ bool montgomery_inverse_public(const MontgomeryModulus* mod, const Limb* x, Limb
     // The almost inverse x^-1 2^k mod m, by the binary method that needs only shifts, additions
     // and subtractions (no halving modulo m): u = m and v = x lose their factors of two and the
     // smaller one from the larger, while r and s, below 2m throughout, double and add up.
-    Limb u[kMaxLimbs + 1] = {0}, v[kMaxLimbs + 1] = {0}, r[kMaxLimbs + 1] = {0},
-         s[kMaxLimbs + 1] = {1};
-    memcpy(u, mod->m, n * sizeof(Limb));
-    memcpy(v, x, n * sizeof(Limb));
+    Sized u = {{0}, n}, v = {{0}, n}, r = {{0}, 0}, s = {{1}, 1};
+    memcpy(u.limbs, mod->m, n * sizeof(Limb));
+    memcpy(v.limbs, x, n * sizeof(Limb));
+    trim(&u);
+    trim(&v);
     size_t k = 0;
-    while (limbs_zero_mask(v, n) == 0) {
-        if ((u[0] & 1) == 0) {
-            const unsigned j = u[0] == 0 ? kLimbBits - 1 : trailing_zeros(u[0]);
-            shift_right(u, n, j);
-            shift_left(s, n + 1, j);
+    while (v.length > 0) {
+        if ((u.limbs[0] & 1) == 0) {
+            const unsigned j = u.limbs[0] == 0 ? kLimbBits - 1 : trailing_zeros(u.limbs[0]);
+            shift_down(&u, j);
+            shift_up(&s, j);
             k += j;
-        } else if ((v[0] & 1) == 0) {
-            const unsigned j = v[0] == 0 ? kLimbBits - 1 : trailing_zeros(v[0]);
-            shift_right(v, n, j);
-            shift_left(r, n + 1, j);
+        } else if ((v.limbs[0] & 1) == 0) {
+            const unsigned j = v.limbs[0] == 0 ? kLimbBits - 1 : trailing_zeros(v.limbs[0]);
+            shift_down(&v, j);
+            shift_up(&r, j);
             k += j;
-        } else if (compare(u, v, n) > 0) {
-            subtract_halve(u, v, n);
-            limbs_add(r, s, n + 1, r);
-            shift_left(s, n + 1, 1);
+        } else if (above(&u, &v)) {
+            subtract_halve(&u, &v);
+            add_to(&r, &s);
+            shift_up(&s, 1);
             k += 1;
         } else {
-            subtract_halve(v, u, n);
-            limbs_add(s, r, n + 1, s);
-            shift_left(r, n + 1, 1);
+            subtract_halve(&v, &u);
+            add_to(&s, &r);
+            shift_up(&r, 1);
             k += 1;
         }
     }
     // u is now the greatest common divisor.
-    const Limb one[kMaxLimbs] = {1};
-    if (compare(u, one, n) != 0) return false;
+    if (u.length != 1 || u.limbs[0] != 1) return false;
     Limb m[kMaxLimbs + 1] = {0};
     memcpy(m, mod->m, n * sizeof(Limb));
-    if (compare(r, m, n + 1) >= 0) limbs_subtract(r, m, n + 1, r);
-    limbs_subtract(m, r, n + 1, r);  // x^-1 2^k mod m
+    if (compare(r.limbs, m, n + 1) >= 0) limbs_subtract(r.limbs, m, n + 1, r.limbs);
+    limbs_subtract(m, r.limbs, n + 1, r.limbs);  // x^-1 2^k mod m
     // x^-1 R = (x^-1 2^k) (R^2 2^-k) / R: R^2 mod m halved k times, then one multiplication.
     Limb factor[kMaxLimbs];
     memcpy(factor, mod->rr, n * sizeof(Limb));
     for (; k > 0; k -= k < kLimbBits - 1 ? k : kLimbBits - 1) {
         halve_mod(mod, factor, static_cast<unsigned>(k < kLimbBits - 1 ? k : kLimbBits - 1));
     }
-    montgomery_multiply(mod, r, factor, out);
+    montgomery_multiply(mod, r.limbs, factor, out);
     return true;
 }
 

@@ -4,6 +4,8 @@
 #include <mbedtls/ctr_drbg.h>
 #include <mbedtls/entropy.h>
 
+#include <cstring>
+
 namespace {
 
 // Compares the Montgomery exponentiation with the dependency's on random odd moduli of every
@@ -74,6 +76,74 @@ TEST(Montgomery, SmallKnownAnswersAndRefusals) {
     mbedtls_mpi_free(&b);
     mbedtls_mpi_free(&e);
     mbedtls_mpi_free(&r);
+}
+
+}  // namespace
+
+namespace {
+
+// Reads a non-negative value below 2^(n * kLimbBits) into n limbs.
+void to_limbs(const mbedtls_mpi* value, Limb* limbs, size_t n) {
+    uint8_t bytes[kMaxLimbs * sizeof(Limb)];
+    ASSERT_EQ(mbedtls_mpi_write_binary(value, bytes, n * sizeof(Limb)), 0);
+    limbs_from_be_bytes(bytes, n * sizeof(Limb), limbs, n);
+}
+
+// The blinding's inverse and the secret modulus's R^2, against the dependency's arithmetic on
+// random odd moduli of every limb count, with the top limb set or not.
+TEST(Montgomery, InverseAndPreparationAgreeWithTheDependency) {
+    mbedtls_entropy_context entropy;
+    mbedtls_ctr_drbg_context drbg;
+    mbedtls_entropy_init(&entropy);
+    mbedtls_ctr_drbg_init(&drbg);
+    ASSERT_EQ(mbedtls_ctr_drbg_seed(&drbg, mbedtls_entropy_func, &entropy, nullptr, 0), 0);
+    mbedtls_mpi m, x, r, expected;
+    mbedtls_mpi* const all[] = {&m, &x, &r, &expected};
+    for (mbedtls_mpi* v : all) mbedtls_mpi_init(v);
+    for (size_t n = 1; n <= kMaxLimbs; ++n) {
+        for (int round = 0; round < 8; ++round) {
+            SCOPED_TRACE(testing::Message() << n << " limbs, round " << round);
+            // Rounds 0 to 3 fill the top limb; the others leave some of its top bits clear.
+            const size_t clear[] = {0, 0, 0, 0, 1, kLimbBits / 4, kLimbBits / 2, kLimbBits - 2};
+            const size_t bits = n * kLimbBits - clear[round];
+            ASSERT_EQ(mbedtls_mpi_fill_random(&m, (bits + 7) / 8, mbedtls_ctr_drbg_random, &drbg), 0);
+            ASSERT_EQ(mbedtls_mpi_shift_r(&m, (bits + 7) / 8 * 8 - bits), 0);
+            ASSERT_EQ(mbedtls_mpi_set_bit(&m, bits - 1, 1), 0);
+            ASSERT_EQ(mbedtls_mpi_set_bit(&m, 0, 1), 0);
+            Limb ml[kMaxLimbs] = {0}, xl[kMaxLimbs] = {0}, out[kMaxLimbs] = {0}, want[kMaxLimbs] = {0};
+            to_limbs(&m, ml, n);
+            MontgomeryModulus mod;
+            // The short way for a set top limb, and the long way, which works for any modulus.
+            montgomery_prepare(&mod, ml, n, round % 2 == 0);
+            ASSERT_EQ(mbedtls_mpi_lset(&r, 1), 0);
+            ASSERT_EQ(mbedtls_mpi_shift_l(&r, n * kLimbBits), 0);  // R
+            ASSERT_EQ(mbedtls_mpi_mul_mpi(&expected, &r, &r), 0);
+            ASSERT_EQ(mbedtls_mpi_mod_mpi(&expected, &expected, &m), 0);
+            to_limbs(&expected, want, n);
+            EXPECT_EQ(memcmp(mod.rr, want, n * sizeof(Limb)), 0) << "R^2 mod m";
+
+            ASSERT_EQ(mbedtls_mpi_fill_random(&x, n * sizeof(Limb), mbedtls_ctr_drbg_random, &drbg), 0);
+            ASSERT_EQ(mbedtls_mpi_mod_mpi(&x, &x, &m), 0);
+            to_limbs(&x, xl, n);
+            const bool invertible = mbedtls_mpi_inv_mod(&expected, &x, &m) == 0;
+            ASSERT_EQ(montgomery_inverse_public(&mod, xl, out), invertible);
+            if (!invertible) continue;
+            ASSERT_EQ(mbedtls_mpi_mul_mpi(&expected, &expected, &r), 0);  // x^-1 R
+            ASSERT_EQ(mbedtls_mpi_mod_mpi(&expected, &expected, &m), 0);
+            to_limbs(&expected, want, n);
+            EXPECT_EQ(memcmp(out, want, n * sizeof(Limb)), 0) << "x^-1 R mod m";
+        }
+    }
+    // Zero and a common factor have no inverse.
+    const Limb fifteen[kMaxLimbs] = {15}, zero[kMaxLimbs] = {0}, six[kMaxLimbs] = {6};
+    Limb out[kMaxLimbs];
+    MontgomeryModulus mod;
+    montgomery_prepare(&mod, fifteen, 1, true);
+    EXPECT_FALSE(montgomery_inverse_public(&mod, zero, out));
+    EXPECT_FALSE(montgomery_inverse_public(&mod, six, out));
+    for (mbedtls_mpi* v : all) mbedtls_mpi_free(v);
+    mbedtls_ctr_drbg_free(&drbg);
+    mbedtls_entropy_free(&entropy);
 }
 
 }  // namespace
