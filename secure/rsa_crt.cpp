@@ -128,15 +128,15 @@ void crt(const Limb* base, size_t nn, size_t w, Limb* s) {
 
 // Makes the blinding pair: r^E R mod N to multiply the block by, and r^-1 R mod N to take the
 // result back. r^-1 is found as (r b)^-1 b for a second random b: r b reveals nothing of r, so
-// its inverse may be found by an algorithm whose time depends on it. Returns false, with the
-// reason in *why, when no pair could be made.
-bool make_blinding(size_t nn, size_t n_bits, size_t e_limbs, const char** why) {
+// its inverse may be found by an algorithm whose time depends on it. Returns 0; 1 when none of
+// eight pairs has an inverse, which only a modulus with small factors, not a product of two
+// primes, makes likely (the result will not check out); or -1 when the operating system gives
+// no random bytes.
+int make_blinding(size_t nn, size_t n_bits, size_t e_limbs) {
     const MontgomeryModulus* mod = &Work.mod_n;
-    *why = "no random number of the eight drawn is prime to N";
     for (int attempt = 0; attempt < 8; ++attempt) {
         if (!random_below(Work.r, nn, n_bits - 1) || !random_below(Work.b, nn, n_bits - 1)) {
-            *why = strerror(errno);
-            return false;
+            return -1;
         }
         montgomery_enter(mod, Work.r, Work.r);                  // r R
         montgomery_multiply(mod, Work.r, Work.b, Work.check);  // r b
@@ -147,9 +147,9 @@ bool make_blinding(size_t nn, size_t n_bits, size_t e_limbs, const char** why) {
         montgomery_multiply(mod, Work.unblind, Work.b, Work.unblind);          // r^-1 R
         FAULT_POINT(Work.blinded, nn * sizeof(Limb));
         FAULT_POINT(Work.unblind, nn * sizeof(Limb));
-        return true;
+        return 0;
     }
-    return false;
+    return 1;
 }
 
 // Whether s^E = T mod N, checked on the bytes that will be released.
@@ -251,18 +251,15 @@ int sign_block(const RsaKeyContext* key, const uint8_t* input, uint8_t* output) 
                           mbedtls_mpi_write_binary_le(&key->E, Work.exported, nn * sizeof(Limb)) == 0;
     if (e_usable) limbs_from_le_bytes(Work.exported, nn * sizeof(Limb), Work.e, nn);
 
-    bool blinded = false;
-    if (e_usable) {
-        const char* why = "";
-        if (!make_blinding(nn, n_bits, nn, &why)) {
-            say(" failed\n  ! No random blinding value could be made for the RSA private-key"
-                " operation: %s\n\n",
-                why);
-            return -1;
-        }
-        montgomery_multiply(&Work.mod_n, Work.t, Work.blinded, Work.blinded);  // T r^E
-        blinded = true;
+    const int blinding = e_usable ? make_blinding(nn, n_bits, nn) : 1;
+    if (blinding < 0) {
+        say(" failed\n  ! No random blinding value could be made for the RSA private-key"
+            " operation: %s\n\n",
+            strerror(errno));
+        return -1;
     }
+    const bool blinded = blinding == 0;
+    if (blinded) montgomery_multiply(&Work.mod_n, Work.t, Work.blinded, Work.blinded);  // T r^E
     crt(blinded ? Work.blinded : Work.t, nn, w, Work.s);
     if (blinded) {
         montgomery_multiply(&Work.mod_n, Work.s, Work.unblind, Work.s);  // s r^-1

@@ -327,6 +327,35 @@ TEST_F(SecureImages, MisorderedPrivateKeyFilesAreRefused) {
     EXPECT_FALSE(file_exists(path("out.bin")));
 }
 
+TEST_F(SecureImages, AKeyWhoseValuesDoNotBelongTogetherSignsNothing) {
+    // A damaged CRT value makes a signature that is right modulo one prime and wrong modulo the
+    // other, which gives a factor of N away: it must never be printed or written.
+    for (const char* line : {"QP", "DP", "P"}) {
+        SCOPED_TRACE(line);
+        sample();
+        use_keys("pair-high", "pair-high");
+        const Bytes bytes = read_file(path("rsa_priv.txt"));
+        std::string priv(bytes.begin(), bytes.end());
+        const size_t at = priv.find(std::string("\n") + line + " = ");
+        ASSERT_NE(at, std::string::npos);
+        const size_t end = priv.find('\n', at + 1);
+        priv[end - 1] = priv[end - 1] == '1' ? '3' : '1';  // one digit changed
+        write_text(path("rsa_priv.txt"), priv);
+        write_text(path("out.bin"), "previous image");
+        const ToolRun run = run_tool(dir_, {"in.bin", "out.bin", "341", "2"});
+        EXPECT_EQ(run.status, 255);
+        EXPECT_EQ(run.output.find("Encypt Sig(RSA)"), std::string::npos) << run.output;
+        const std::string tail =
+            " failed\n  ! The RSA private-key operation gave a result that does not check out:"
+            " rsa_priv.txt does not hold one consistent key, or the machine made a fault. Nothing"
+            " was signed.\n\n";
+        ASSERT_GE(run.output.size(), tail.size());
+        EXPECT_EQ(run.output.substr(run.output.size() - tail.size()), tail);
+        const Bytes previous = read_file(path("out.bin"));
+        EXPECT_EQ(std::string(previous.begin(), previous.end()), "previous image");
+    }
+}
+
 TEST_F(SecureImages, MalformedAesKeyStopsTheSeal) {
     for (const char* mode : {"1", "3"}) {
         SCOPED_TRACE(mode);
