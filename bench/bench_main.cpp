@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Throughput of the tool's hot spots: its SHA-256 beside mbedtls's on the two real lengths, the
 // image checksum and the DRAM table walk. Prints the SHA-256 throughput ratio at the end.
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 /* Counts the user-mode instructions a program executes, natively, by single-stepping it under
  * ptrace. Unlike callgrind it runs the real processor, so the tool takes the path the processor
  * chooses (its SHA-256 instructions); each iteration of a repeated string instruction counts as

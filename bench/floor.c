@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 /* The floor of a seal's cost: a statically linked C program that only reads a 32768-byte image
  * and writes it out again. bench/measure.sh builds it and compares bootseal with it.
  *

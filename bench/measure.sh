@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Measures the built tool on the sample loader: for each kind of image beside the floor program,
 # the instructions the processor runs (counted natively by single-stepping, bench/count_steps.c)
 # and callgrind's count (valgrind hides the SHA-256 instructions, so there the portable SHA-256

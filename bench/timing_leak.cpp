@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Looks for timing leaks in the RSA private-key operation by the fixed-against-random method of
 // Reparaz, Balasch and Verbauwhede (dudect, 2017): calls of two classes are timed one by one in
 // random order and compared with Welch's t test, on every measurement and again on the fast ones

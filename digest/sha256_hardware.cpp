@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "digest/sha256_hardware.hpp"
 
 #if defined(__x86_64__) || defined(__aarch64__)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The SHA-256 compression function on the processor's own SHA-256 instructions (the x86-64 SHA
 // extensions, the ARMv8 SHA-2 instructions), where it has them.
 #pragma once

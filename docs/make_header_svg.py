@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Draws the 512-byte image header as an SVG: one lane per kind of image, each field a bar
 placed at its offset. Writes header-layout.svg beside this script.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The whole run of the sealing command, callable in-process.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Arbitrary aes.txt contents through key loading, for a chip of each default-key variant.
 #include <mbedtls/platform_util.h>
 

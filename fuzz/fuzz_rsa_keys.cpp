@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Arbitrary rsa_priv.txt and rsa_pub.txt contents through key loading, signing and the signature
 // check. The input is split at its first "@@@@": the private file before it, the public after;
 // without the mark the whole input is the private file and the public file is the valid one.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Whole runs of bootseal on arbitrary loader images. The first byte chooses the chip profile and
 // the mode; the rest is the loader. The output goes to /dev/null; with the top bit of the first
 // byte set it goes through the temporary-file writer into the scratch folder instead.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "fuzz/fuzz_support.hpp"
 
 #include <unistd.h>

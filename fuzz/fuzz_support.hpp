@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared set-up of the fuzz targets: a scratch working folder and a silenced standard output.
 #pragma once
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the fuzz targets with clang (libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer) and
 # runs each for SECONDS (default 60), starting from the committed seed corpus. Exits non-zero on
 # any finding; the input that caused it is kept under build-fuzz/findings/.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The header's table of DRAM configuration commands: walked, described and counted.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Putting files in place whole. A file is written and flushed while it has no name (an unnamed
 // O_TMPFILE file, or a temporary name where the file system cannot make one) and is named only
 // then; a set of files is named together, or not at all.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Read-only reports on header contents for the operator.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The 16-bit checksum the boot ROM verifies over the header's image and a secure payload.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Moving the image between disk and memory, with the progress lines the operator sees.
 #pragma once
 

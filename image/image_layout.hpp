@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The 32 KiB boot image, the offsets of its header fields and the per-chip profile.
 #pragma once
 

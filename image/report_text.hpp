@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Text the front ends share in their reports and command lines.
 #pragma once
 

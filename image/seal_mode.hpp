@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Which kind of image a chip and a secure-boot value ask for.
 #pragma once
 

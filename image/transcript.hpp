@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The transcript of a run: the progress and failure lines of the image and sealing steps.
 // bootseal prints it on standard output; a front end with a report of its own sends it elsewhere.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // bootseal-keygen: makes the key files that bootseal reads.
 #include <getopt.h>
 #include <mbedtls/bignum.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "keygen/rsa_keygen.hpp"
 
 #include <mbedtls/bignum.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Key pairs in the formats bootseal reads.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "secure/aes_cipher.hpp"
 
 #include <mbedtls/aes.h>

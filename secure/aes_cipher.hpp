@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // AES-128 encryption through the dependency: one context per operation, freed and wiped after.
 #pragma once
 

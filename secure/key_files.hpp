@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The key files of the working directory: aes.txt, rsa_priv.txt and rsa_pub.txt.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "secure/limbs.hpp"
 
 void limbs_select(Limb mask, const Limb* a, const Limb* b, size_t n, Limb* out) {

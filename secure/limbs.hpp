@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Arithmetic on secret numbers held as fixed-length arrays of machine words (limbs), least
 // significant first. Every function runs the same instructions and touches the same addresses
 // whatever the values are: lengths are public, values never decide a branch or an index.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "secure/make_image.hpp"
 
 #include "image/dram_table.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one sealing path: from the loader in ImageBuffer to the finished image of any kind.
 #pragma once
 

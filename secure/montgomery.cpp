@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "secure/montgomery.hpp"
 
 #include <mbedtls/platform_util.h>

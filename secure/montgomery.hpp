@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Modular multiplication and exponentiation in Montgomery form for the RSA sizes of this tool.
 #pragma once
 

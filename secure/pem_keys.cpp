@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "secure/pem_keys.hpp"
 
 #include <mbedtls/bignum.h>

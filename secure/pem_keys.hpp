@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // RSA keys in the formats openssl writes: PEM or DER, PKCS#1 or PKCS#8, the private key
 // possibly encrypted under a passphrase.
 #pragma once

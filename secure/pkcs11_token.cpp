@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "secure/pkcs11_token.hpp"
 
 #include <mbedtls/bignum.h>

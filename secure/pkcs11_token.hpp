@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // RSA keys inside a PKCS#11 token, named by a pkcs11: URI (RFC 7512) and reached through
 // p11-kit's module loading. The private key never leaves the token.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "secure/rsa_crt.hpp"
 
 #include <mbedtls/bignum.h>

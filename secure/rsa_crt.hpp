@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The RSA private-key operation on the header's 128-byte block, in constant time.
 #pragma once
 

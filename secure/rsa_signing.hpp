@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Signing the header digest with the 1024-bit RSA key of rsa_priv.txt and rsa_pub.txt.
 #pragma once
 

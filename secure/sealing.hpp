@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Turning a checksummed loader image into a secure-boot image.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Marks for the checks of the arithmetic on secrets. A constant-flow check build
 // (BOOTSEAL_CONSTANT_FLOW_CHECK) tells valgrind's memcheck which bytes are secret, so that every
 // branch and every address that depends on them is reported; a fault check build

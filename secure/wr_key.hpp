@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Secure program key images: the user's AES key, wrapped under the key-encryption key.
 #pragma once
 

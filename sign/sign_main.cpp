@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // bootseal-sign: bootseal's images, with keys named on the command line and two-step signing.
 #include <getopt.h>
 #include <mbedtls/bignum.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Every failure the tool reports, with its exact message and status, and the promise that a
 // failed run leaves the folder as it found it.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // bootseal-keygen and bootseal-verify against images the built bootseal makes.
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The bash completion: what pressing Tab offers after each kind of word, for bootseal and the
 # companions, with the built tools answering --help.
 #

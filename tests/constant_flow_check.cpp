@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The constant-flow check of the RSA private-key operation: loads a key the way the tools do,
 // marks every secret value undefined for valgrind's memcheck, and signs several blocks, with E
 // (blinded, checked with E) and without (checked against the computation from D). Run under

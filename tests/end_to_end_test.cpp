@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs the built bootseal in a temporary folder and checks its exact output, status and image.
 #include <gtest/gtest.h>
 

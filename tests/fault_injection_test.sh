@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Every tool that writes files, with system calls of its run failed in turn by strace's fault
 # injection (no change to the code): for each fault, each occurrence of the call is failed once.
 # Whatever fails, the run must end with its status and message, leave an existing output (or
 # key pair) byte for byte as it was, and leave no stray file; or it must succeed with the whole
-# new output. Killed with SIGKILL while the flush is held up, or interrupted with SIGINT, SIGTERM
-# or SIGHUP, the folder holds the old output or the complete new one, and nothing else.
+# new output. Killed with SIGKILL at the entry of a flush, or interrupted there with SIGINT,
+# SIGTERM or SIGHUP, the folder holds the old output or the complete new one, and nothing else.
 #
-#     bash tests/fault_injection_test.sh BUILD_DIR SOURCE_DIR
+#     bash tests/fault_injection_test.sh BUILD_DIR SOURCE_DIR [TOOL]
+#
+# TOOL (bootseal, bootseal-verify, bootseal-sign or bootseal-keygen) limits the cases to that
+# tool's runs, so that the suite can run as several tests side by side.
 set -uo pipefail
-build=$(cd "${1:?usage: fault_injection_test.sh BUILD_DIR SOURCE_DIR}" && pwd)
-source_dir=$(cd "${2:?usage: fault_injection_test.sh BUILD_DIR SOURCE_DIR}" && pwd)
+build=$(cd "${1:?usage: fault_injection_test.sh BUILD_DIR SOURCE_DIR [TOOL]}" && pwd)
+source_dir=$(cd "${2:?usage: fault_injection_test.sh BUILD_DIR SOURCE_DIR [TOOL]}" && pwd)
+only_tool=${3:-}
 keys="$source_dir/tests/data/keys/pair-high"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -56,38 +61,47 @@ prepare() {
     done
 }
 
-# A listing of a folder with each file's checksum and mode.
+# A listing of a folder with each file's mode and checksum, hidden files included.
 snapshot() {
-    (cd "$1" && for f in $(ls -A); do printf '%s %s %s\n' "$f" "$(stat -c %a "$f")" \
-        "$(sha256sum <"$f" | cut -c1-16)"; done)
+    (
+        cd "$1" || exit
+        shopt -s dotglob nullglob
+        files=(*)
+        [ ${#files[@]} -gt 0 ] || exit 0
+        stat -c '%n %a' -- "${files[@]}"
+        sha256sum -- "${files[@]}"
+    )
 }
 
-# Checks folder $2 after run $1 ended with status $3: the reference outcome in $work/ref-$1
-# (a clean run) on success, the starting snapshot $work/before on failure. $4 names the case.
+# The names in a folder, hidden ones included, on one line.
+names() {
+    (cd "$1" && shopt -s dotglob nullglob && files=(*) && echo "${files[*]}")
+}
+
+# Checks folder $2 after run $1 ended with status $3: the outcome of the clean run ($ref_snapshot,
+# $ref_names) on success, the starting folder ($before, $work/start) on failure. $4 names the case.
 check_outcome() {
     local name=$1 dir=$2 status=$3 label=$4 out=$5
     if [ "$status" -eq 0 ]; then
         if [[ $name == keygen-* ]]; then
             check_key_set "$dir" "$label" || return
-            local got want
-            got=$(ls -A "$dir" | xargs)
-            want=$(ls -A "$work/ref-$name" | xargs)
-            [ "$got" = "$want" ] || { fail "$label: folder holds '$got', expected '$want'"; return; }
+            local got
+            got=$(names "$dir")
+            [ "$got" = "$ref_names" ] || { fail "$label: folder holds '$got', expected '$ref_names'"; return; }
             # The replaced files are kept whole under their .old names.
-            for f in $(ls -A "$work/before-files"); do
-                cmp -s "$work/before-files/$f" "$dir/$f.old" ||
+            for f in $(names "$work/start"); do
+                cmp -s "$work/start/$f" "$dir/$f.old" ||
                     { fail "$label: $f.old is not the replaced $f"; return; }
             done
         else
-            local got want
+            local got
             got=$(snapshot "$dir")
-            want=$(cat "$work/ref-$name.snapshot")
-            [ "$got" = "$want" ] || { fail "$label: succeeded but the folder differs:\n$got"; return; }
+            [ "$got" = "$ref_snapshot" ] || { fail "$label: succeeded but the folder differs:\n$got"; return; }
         fi
     else
         local got
         got=$(snapshot "$dir")
-        [ "$got" = "$(cat "$work/before")" ] ||
+        [ "$got" = "$before" ] ||
             { fail "$label: failed with $status and the folder changed:\n$got"; return; }
         grep -qE "$(expected_message "$name" "$status")" "$out" ||
             { fail "$label: status $status without its message: $(tail -n 3 "$out" | xargs)"; return; }
@@ -118,39 +132,36 @@ check_key_set() {
         { fail "$label: private key files are not 0600"; return 1; }
 }
 
-# The reference outcome of each run, and the number of calls of each traced system call.
-prepare "$work/seal" "loader.bin"
-(cd "$work/seal" && "$build/bootseal" loader.bin sealed.bin 229 1 >/dev/null) && cp "$work/seal/sealed.bin" "$work/"
-for entry in "${runs[@]}"; do
-    IFS='|' read -r name files command <<<"$entry"
-    prepare "$work/ref-$name" "$files"
-    (cd "$work/ref-$name" && $command >/dev/null 2>&1) || fail "$name: the clean run failed"
-    snapshot "$work/ref-$name" >"$work/ref-$name.snapshot"
-done
-
-# Runs a command under strace in folder $1, output in $2; the rest are strace's options.
+# Runs a command under strace in folder $1, output in $2; the rest are strace's options. The
+# shell's own note of a run killed by a signal ("Hangup") is not the tool's and is dropped.
 traced() {
     local dir=$1 out=$2
     shift 2
-    (cd "$dir" && strace -f -qq -o /dev/null "$@" >"$out" 2>&1)
+    (cd "$dir" && strace -f -qq -o /dev/null "$@" >"$out" 2>&1) 2>/dev/null
 }
 
-# Same run count for every fault, and a second round with unnamed files unavailable, so that
-# the named temporary file is tried the same way.
-for entry in "${runs[@]}"; do
-    IFS='|' read -r name files command <<<"$entry"
-    prepare "$work/count" "$files"
-    (cd "$work/count" && strace -f -qq -o "$work/trace" -e trace=openat,write,fsync,rename,link,linkat,close \
-        $command >/dev/null 2>&1)
-    tmpfile_call=$(grep -E '^[0-9]+ +openat\(' "$work/trace" | grep -n O_TMPFILE | head -n 1 | cut -d: -f1)
+# A fresh copy of the run's starting folder in $work/run.
+fresh_run_folder() {
+    rm -rf "$work/run" && cp -a "$work/start" "$work/run"
+}
+
+# Every fault of $faults at each occurrence of its call, for run $1 with command $2. The first
+# round writes through unnamed files; the second makes them unavailable, so that the named
+# temporary file is tried the same way.
+fail_each_call() {
+    local name=$1 command=$2 round call error calls n
+    local traced_calls=openat,write,fsync,rename,link,linkat,close
     for round in unnamed named; do
         no_tmpfile=()
         if [ "$round" = named ]; then
             [ -n "$tmpfile_call" ] || { fail "$name: no unnamed file was opened"; continue; }
+            # strace injects only into calls it traces: openat is traced in every case of this round.
             no_tmpfile=(-e "inject=openat:error=EOPNOTSUPP:when=$tmpfile_call")
-            prepare "$work/count" "$files"
-            (cd "$work/count" && strace -f -qq -o "$work/trace" "${no_tmpfile[@]}" \
-                -e trace=openat,write,fsync,rename,link,linkat,close $command >/dev/null 2>&1)
+            fresh_run_folder
+            (cd "$work/run" && strace -f -qq -o "$work/trace" "${no_tmpfile[@]}" \
+                -e "trace=$traced_calls" $command >/dev/null 2>&1)
+            grep -q '^[0-9]* *openat(.*O_TMPFILE.*(INJECTED)' "$work/trace" ||
+                { fail "$name: the unnamed file could not be made unavailable"; continue; }
         fi
         for fault in "${faults[@]}"; do
             # The named temporary file differs from the unnamed one in its writes, flush, close
@@ -164,84 +175,37 @@ for entry in "${runs[@]}"; do
             for ((n = 1; n <= calls; n++)); do
                 # The call that the named round fails already is not failed a second time.
                 [ "$round" = named ] && [ "$call" = openat ] && [ "$n" = "$tmpfile_call" ] && continue
-                prepare "$work/run" "$files"
-                snapshot "$work/run" >"$work/before"
-                rm -rf "$work/before-files" && cp -a "$work/run" "$work/before-files"
-                traced "$work/run" "$work/out" "${no_tmpfile[@]}" -e "trace=$call" \
+                fresh_run_folder
+                traced "$work/run" "$work/out" "${no_tmpfile[@]}" -e "trace=$call${no_tmpfile:+,openat}" \
                     -e "inject=$call:error=$error:when=$n" $command
                 check_outcome "$name" "$work/run" $? "$name ($round) $call #$n $error" "$work/out"
             done
         done
     done
-done
-
-# The number of fsync on this machine, to see from /proc when a run waits in it.
-fsync_number=$(printf '#include <sys/syscall.h>\nSYS_fsync\n' | cpp -P - | tail -n 1)
-
-# Whether process $1 is stopped by its tracer at the entry of fsync.
-held_in_fsync() {
-    local state syscall
-    state=$(sed 's/^.*) //' "/proc/$1/stat" 2>/dev/null | cut -d' ' -f1)
-    syscall=$(cut -d' ' -f1 "/proc/$1/syscall" 2>/dev/null)
-    [ "$state" = t ] && [ "$syscall" = "$fsync_number" ]
 }
 
-# Starts command $4.. under strace in folder $1, with fsync call $2 held up for $3 microseconds,
-# and sends signal $SIGNAL to the tool while it waits there. Prints the exit status, and "missed"
-# when the run went by before the signal could be sent.
-interrupt_at_fsync() {
-    local dir=$1 n=$2 delay=$3
-    shift 3
-    (cd "$dir" && exec strace -f -qq -o /dev/null "${no_tmpfile[@]}" -e trace=fsync,openat \
-        -e "inject=fsync:delay_enter=$delay:when=$n" "$@" >"$work/out" 2>&1) &
-    local tracer=$! tracee= waited sent=missed
-    for waited in $(seq 400); do
-        [ -n "$tracee" ] || tracee=$(pgrep -P "$tracer" | head -n 1)
-        # Held at the entry of fsync by strace, and still there a moment later: the held call,
-        # not one of the quick ones before it.
-        if [ -n "$tracee" ] && held_in_fsync "$tracee" && sleep 0.05 && held_in_fsync "$tracee"; then
-            kill -"$SIGNAL" "$tracee" && sent=
-            break
-        fi
-        kill -0 "$tracer" 2>/dev/null || break
-        sleep 0.01
-    done
-    wait "$tracer" 2>/dev/null
-    echo "$? $sent"
-}
-
-# Killed or interrupted while waiting in each fsync of the run. SIGKILL is tried on every run;
+# Killed or interrupted at the entry of each fsync of run $1 with command $2 (strace sends the
+# signal there; a caught one is handled when the flush returns). SIGKILL is tried on every run;
 # the catchable signals, which share one path, on three, with and without unnamed files.
-for entry in "${runs[@]}"; do
-    IFS='|' read -r name files command <<<"$entry"
-    prepare "$work/count" "$files"
-    (cd "$work/count" && strace -f -qq -o "$work/trace" -e trace=fsync,openat $command >/dev/null 2>&1)
-    fsyncs=$(grep -cE '^[0-9]+ +fsync\(' "$work/trace")
-    tmpfile_call=$(grep -E '^[0-9]+ +openat\(' "$work/trace" | grep -n O_TMPFILE | head -n 1 | cut -d: -f1)
-    signals=KILL
+signal_each_flush() {
+    local name=$1 command=$2 signals=KILL round n label want status
     case $name in aes-signed | verify-decrypt | keygen-force | sign-two-step) signals="KILL INT TERM HUP" ;; esac
     for SIGNAL in $signals; do
+        want=$((128 + $(kill -l "$SIGNAL")))
         for round in unnamed named; do
             # Without unnamed files a SIGKILL cannot be cleaned up after; nothing can catch it.
             [ "$SIGNAL" = KILL ] && [ "$round" = named ] && continue
             no_tmpfile=()
             [ "$round" = named ] && no_tmpfile=(-e "inject=openat:error=EOPNOTSUPP:when=$tmpfile_call")
             for ((n = 1; n <= fsyncs; n++)); do
-                # A loaded machine may let the held call go by unseen: try again, held longer.
-                for delay in 500000 2000000 5000000; do
-                    prepare "$work/run" "$files"
-                    snapshot "$work/run" >"$work/before"
-                    rm -rf "$work/before-files" && cp -a "$work/run" "$work/before-files"
-                    read -r status missed <<<"$(interrupt_at_fsync "$work/run" "$n" "$delay" $command)"
-                    [ -z "$missed" ] && break
-                done
+                fresh_run_folder
+                traced "$work/run" "$work/out" "${no_tmpfile[@]}" -e trace=fsync,openat \
+                    -e "inject=fsync:signal=$SIGNAL:when=$n" $command
+                status=$?
                 label="$name ($round) SIG$SIGNAL at fsync #$n"
-                want=$((128 + $(kill -l "$SIGNAL")))
-                if [ -n "$missed" ]; then
-                    fail "$label: the held fsync was never seen"
-                elif [ "$status" -ne "$want" ]; then
+                if [ "$status" -ne "$want" ]; then
                     fail "$label: exit status $status, expected $want"
-                elif [ "$(snapshot "$work/run")" = "$(cat "$work/before")" ]; then
+                elif [ "$(snapshot "$work/run")" = "$before" ]; then
                     passed=$((passed + 1))  # the old files, untouched
                 else
                     check_outcome "$name" "$work/run" 0 "$label" "$work/out"  # the whole new set
@@ -249,25 +213,64 @@ for entry in "${runs[@]}"; do
             done
         done
     done
-done
+}
 
 # A loader that grows while it is being read is refused, never sealed from its first 32 KiB.
-prepare "$work/run" "old.bin"
-head -c 20000 /dev/urandom >"$work/run/growing.bin"
-snapshot "$work/run" | grep -v growing >"$work/before"
-(cd "$work/run" && exec strace -f -qq -o /dev/null -e trace=read -e inject=read:delay_enter=1000000:when=1 \
-    "$build/bootseal" growing.bin old.bin 229 0 >"$work/out" 2>&1) &
-tracer=$!
-sleep 0.4
-head -c 20000 /dev/urandom >>"$work/run/growing.bin"
-wait "$tracer" 2>/dev/null
-status=$?
-if [ "$status" -eq 255 ] && [ "$(grep -c "^Serial error !! 'growing.bin' exceed 16K bytes...$" "$work/out")" -eq 10 ] &&
-    [ "$(snapshot "$work/run" | grep -v growing)" = "$(cat "$work/before")" ]; then
-    passed=$((passed + 1))
-else
-    fail "growing input: status $status, output: $(tail -n 2 "$work/out" | xargs)"
-fi
+growing_input() {
+    prepare "$work/run" "old.bin"
+    head -c 20000 /dev/urandom >"$work/run/growing.bin"
+    before=$(snapshot "$work/run" | grep -v growing)
+    (cd "$work/run" && exec strace -f -qq -o /dev/null -e trace=read -e inject=read:delay_enter=1000000:when=1 \
+        "$build/bootseal" growing.bin old.bin 229 0 >"$work/out" 2>&1) &
+    local tracer=$! status
+    sleep 0.4
+    head -c 20000 /dev/urandom >>"$work/run/growing.bin"
+    wait "$tracer" 2>/dev/null
+    status=$?
+    if [ "$status" -eq 255 ] && [ "$(grep -c "^Serial error !! 'growing.bin' exceed 16K bytes...$" "$work/out")" -eq 10 ] &&
+        [ "$(snapshot "$work/run" | grep -v growing)" = "$before" ]; then
+        passed=$((passed + 1))
+    else
+        fail "growing input: status $status, output: $(tail -n 2 "$work/out" | xargs)"
+    fi
+}
 
-echo "fault injection: $passed passed, $failed failed"
+# The AES-signed image that bootseal-verify decrypts.
+prepare "$work/seal" "loader.bin"
+(cd "$work/seal" && "$build/bootseal" loader.bin sealed.bin 229 1 >/dev/null) && cp "$work/seal/sealed.bin" "$work/"
+
+selected=0
+for entry in "${runs[@]}"; do
+    IFS='|' read -r name files command <<<"$entry"
+    tool=${command%% *}
+    [ -z "$only_tool" ] || [ "${tool##*/}" = "$only_tool" ] || continue
+    selected=$((selected + 1))
+
+    # The starting folder, copied afresh for every case, and the outcome of a clean run.
+    prepare "$work/start" "$files"
+    before=$(snapshot "$work/start")
+    rm -rf "$work/ref" && cp -a "$work/start" "$work/ref"
+    (cd "$work/ref" && $command >/dev/null 2>&1) || fail "$name: the clean run failed"
+    ref_snapshot=$(snapshot "$work/ref")
+    ref_names=$(names "$work/ref")
+
+    # One traced clean run counts the calls of each kind, the flushes, and finds the call that
+    # opens the first unnamed file.
+    fresh_run_folder
+    (cd "$work/run" && strace -f -qq -o "$work/trace" -e trace=openat,write,fsync,rename,link,linkat,close \
+        $command >/dev/null 2>&1)
+    tmpfile_call=$(grep -E '^[0-9]+ +openat\(' "$work/trace" | grep -n O_TMPFILE | head -n 1 | cut -d: -f1)
+    fsyncs=$(grep -cE '^[0-9]+ +fsync\(' "$work/trace")
+    [ "$fsyncs" -gt 0 ] || fail "$name: the traced clean run flushed nothing"
+
+    signal_each_flush "$name" "$command"
+    fail_each_call "$name" "$command"
+done
+if [ -z "$only_tool" ] || [ "$only_tool" = bootseal ]; then
+    growing_input
+    selected=$((selected + 1))
+fi
+[ "$selected" -gt 0 ] || fail "no run of '$only_tool': expected bootseal, bootseal-verify, bootseal-sign or bootseal-keygen"
+
+echo "fault injection${only_tool:+ ($only_tool)}: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a signing leaves behind: no limb of the private key, nor of the values that give it away
 // (R mod p and q, R^2 mod p and q), nor a piece of the key file's text, anywhere in the writable
 // memory of the process (the stack below the caller, the program's data, the heap).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The private-key operation with each of its intermediate values corrupted in turn, as a fault of
 // the machine would: it may refuse, or give the right signature, but never a wrong one, which
 // would give a factor of N away.

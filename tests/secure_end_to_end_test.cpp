@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Secure images from the built tool, checked against answers computed by openssl.
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The two SHA-256 compressions, each chosen explicitly. Needs nothing but the digest code, so
 // that it also runs where the tool is cross-built (tools/arm64-check.sh).
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // bootseal-sign against bootseal, keygen's PEM paths and verify's named keys, with openssl as the
 // offline signer and as the maker of PEM, PKCS#8 and DER keys.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Helpers shared by the tests: files, captured standard output, and runs of the built tool.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Signing through a PKCS#11 token: SoftHSM2 with a token store of the test's own folder.
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Cross-builds for arm64 with Debian's cross compiler: every source of the library and the tools
 # compiles there with the project's warnings as errors, and the SHA-256 test program (both
 # compressions, each chosen explicitly) is linked statically and run under qemu's user-mode

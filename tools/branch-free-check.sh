@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Proves that the portable arithmetic on secrets (secure/limbs.cpp and secure/montgomery.cpp
 # built with BOOTSEAL_PORTABLE_LIMBS) takes the same path whatever the secret values are, as
 # arm64 and riscv64 compilers actually build it. A small program, written out below, runs

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The constant-flow check of the RSA private-key operation in every build that matters: gcc and
 # clang, -O0 and -O2, with the processor's arithmetic and with the portable one. Each build of
 # tests/constant_flow_check.cpp (the key marked undefined for memcheck) must run under valgrind

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Proves the README on a fresh Debian root: debootstrap makes a minimal SUITE root, the checkout
 # (its tracked files as they are in the work tree) and the shared vectors are copied in, the
 # README's two commands run there verbatim as root, then the conformance vectors.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writes the project's sample first-stage loader: a header in the layout of chips 341, 227, 228,
 // 229 and 342 (boot tag at offset 48) with version bytes, a DRAM command table in the four-bit
 // encoding that uses every printed command type, a secure program key stamp, and 2048 bytes of

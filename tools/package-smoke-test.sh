@@ -1,16 +1,24 @@
 #!/usr/bin/env bash
-# Builds the Debian package from BUILD_DIR, checks it with lintian (no error or warning may stay),
-# installs it with dpkg, runs each installed tool once (the sample loader through all four kinds
-# of image, verify on each, keygen into a scratch folder, the manual pages, the bash completion),
-# and removes the package again.
+# SPDX-License-Identifier: Apache-2.0
+# Builds the Debian package the way the README tells a user to (configure and build BUILD_DIR,
+# whatever its options, then cpack), checks it with lintian (no error or warning may stay),
+# installs it with dpkg, checks that every installed tool is linked dynamically, runs each
+# installed tool once (the sample loader through all four kinds of image, verify on each, keygen
+# into a scratch folder, the manual pages, the bash completion), and removes the package again.
 #
 #     bash tools/package-smoke-test.sh BUILD_DIR
 set -euo pipefail
-build=$(cd "${1:?usage: package-smoke-test.sh BUILD_DIR}" && pwd)
+src=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:?usage: package-smoke-test.sh BUILD_DIR}
+cmake -S "$src" -B "$build" >/dev/null && cmake --build "$build" -j2 >/dev/null
+build=$(cd "$build" && pwd)
+rm -f "$build"/bootseal_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
-deb=$(ls "$build"/bootseal_*.deb | head -n 1)
+deb=$(ls "$build"/bootseal_*.deb)
 echo "package: $(basename "$deb")"
 dpkg-deb -f "$deb" Package Version Architecture Depends
+[[ $(dpkg-deb -f "$deb" Depends) == *libmbedcrypto* ]] ||
+  { echo "Depends does not name mbedtls's library" >&2; exit 1; }
 # lintian refuses to run as root unless told it may.
 if lintian --allow-root --fail-on error,warning "$deb"; then
   echo "lintian: no errors, no warnings"
@@ -26,6 +34,12 @@ cleanup() {
 }
 trap cleanup EXIT
 dpkg -i "$deb" >/dev/null
+for tool in $(dpkg -L bootseal | grep '^/usr/bin/'); do
+  # ldd fails on a static executable ("not a dynamic executable").
+  libraries=$(ldd "$tool") && [[ $libraries == *libmbedcrypto* ]] ||
+    { echo "$tool is not linked dynamically with mbedtls" >&2; exit 1; }
+done
+echo "installed tools: all linked dynamically with mbedtls"
 
 cd "$scratch"
 cp "$build/sample-loader.bin" .

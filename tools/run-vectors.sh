@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Runs the shared conformance vectors (VECTORS, default ../shared/vectors beside the checkout)
 # against the bootseal executable BIN. The shared folder is read-only and drops empty folders, so
 # a copy is run, with every vector's files/ folder present.

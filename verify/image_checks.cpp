@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "verify/image_checks.hpp"
 
 #include <mbedtls/bignum.h>

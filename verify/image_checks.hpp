@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Checks of a written image, made the way the boot ROM reads it.
 #pragma once
 

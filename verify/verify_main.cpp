@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // bootseal-verify: checks an image that bootseal wrote, the way the boot ROM would.
 #include <getopt.h>
 
