@@ -70,30 +70,49 @@ void describe_command(const Command& command) {
     }
 }
 
-int walk_dram_table(size_t table_pos, const ChipProfile& profile, bool describe) {
-    int count = 0;
+// A word of image; bytes past its end read as zero and count as intact, as the boot ROM's
+// walk off the end stops there.
+uint32_t word_at(const uint8_t* image, const uint8_t* intact, size_t pos, bool* readable) {
+    uint32_t word = 0;
+    for (size_t i = 0; i < 4; ++i) {
+        if (pos + i >= kImageSize) break;
+        if (intact != nullptr && intact[pos + i] == 0) *readable = false;
+        word |= static_cast<uint32_t>(image[pos + i]) << (8 * i);
+    }
+    return word;
+}
+
+DramWalk walk(const uint8_t* image, const uint8_t* intact, size_t table_pos,
+              const ChipProfile& profile, bool describe) {
+    DramWalk result = {0, true, 0};
     size_t pos = table_pos;
-    // Words past the end of the image read as zero, so a walk off the end stops there.
-    Command command = split_command(read_u32_le(pos), profile.encoding);
-    while (command.type != 0 || command.value != 0) {
+    for (;;) {
+        bool readable = true;
+        const Command command =
+            split_command(word_at(image, intact, pos, &readable), profile.encoding);
+        if (!readable) return {result.count, false, pos};
+        if (command.type == 0 && command.value == 0) return result;
         const TypeRule rule = rule_for(command.type, profile);
-        if (rule.counted) ++count;
+        if (rule.counted) ++result.count;
         if (describe) describe_command(command);  // only the four-bit encoding has types 8 to 10
         pos += rule.has_data ? 8 : 4;
         if (pos > kImageSize) pos = kImageSize;
-        command = split_command(read_u32_le(pos), profile.encoding);
     }
-    return count;
 }
 
 }  // namespace
 
 int count_dram_params(size_t table_pos, const ChipProfile& profile) {
-    return walk_dram_table(table_pos, profile, true);
+    return walk(ImageBuffer, nullptr, table_pos, profile, true).count;
 }
 
 int count_dram_params_quietly(size_t table_pos, const ChipProfile& profile) {
-    return walk_dram_table(table_pos, profile, false);
+    return walk(ImageBuffer, nullptr, table_pos, profile, false).count;
+}
+
+DramWalk walk_dram_table_within(const uint8_t* image, const uint8_t* intact, size_t table_pos,
+                                const ChipProfile& profile) {
+    return walk(image, intact, table_pos, profile, false);
 }
 
 int stored_dram_param_count(size_t pos) { return read_u16_le(pos) & 0xFFF; }

@@ -91,10 +91,23 @@ int write_image(const char* path, const uint8_t* buffer, size_t size) {
 long load_image_file(const char* path) {
     FILE* file = fopen(path, "rb");
     if (file == nullptr) return -1;
+    struct stat st;
+    const bool known = fstat(fileno(file), &st) == 0;
+    const bool regular = known && S_ISREG(st.st_mode);
+    if (known && S_ISDIR(st.st_mode)) {
+        fclose(file);
+        errno = EISDIR;
+        return -1;
+    }
+    setvbuf(file, nullptr, _IONBF, 0);  // no read-ahead past the one byte below
     memset(ImageBuffer, 0, kImageSize);
     const size_t got = fread(ImageBuffer, 1, kImageSize, file);
     long size = static_cast<long>(got);
-    while (fgetc(file) != EOF) ++size;  // count what lies beyond the image, if anything
+    // One byte more tells a longer input from an image; reading stops there, so that a device or
+    // an endless pipe is not read for ever. A regular file's own size is known without reading.
+    if (got == kImageSize && fgetc(file) != EOF) {
+        size = regular && st.st_size > size ? static_cast<long>(st.st_size) : size + 1;
+    }
     const bool failed = ferror(file) != 0;
     fclose(file);
     if (failed) errno = EIO;

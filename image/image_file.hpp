@@ -18,7 +18,8 @@ int read_image(const char* path, uint8_t* buffer, int* bytes_read);
 // new image, never a part of it. Returns 0 or 1.
 int write_image(const char* path, const uint8_t* buffer, size_t size);
 
-// Reads a whole image file into ImageBuffer without printing: at most kImageSize bytes are kept,
-// the rest zero. Returns the number of bytes the file holds (more than kImageSize when it is
-// longer), or -1 with errno set.
+// Reads an image file into ImageBuffer without printing: at most kImageSize bytes are kept, the
+// rest zero, and at most one byte more is read. Returns the number of bytes the file holds when
+// it is at most kImageSize or a longer regular file, kImageSize + 1 for a longer stream or
+// device, or -1 with errno set (EISDIR for a folder).
 long load_image_file(const char* path);

@@ -114,3 +114,32 @@ int seal_image(const ChipProfile& profile, bool rsa_signed) {
     mbedtls_platform_zeroize(header_digest, sizeof(header_digest));
     return result;
 }
+
+std::vector<SealedField> sealed_header_fields(const ChipProfile& profile, bool rsa_signed) {
+    const HeaderLayout layout = header_layout(profile);
+    std::vector<SealedField> fields = {
+        {"the header checksum", layout.header_checksum, layout.header_checksum + 2}};
+    if (profile.secure_header) {
+        fields.push_back({"the secure marker", kSecureMarkerOffset, kSecureMarkerOffset + 2});
+    }
+    fields.push_back({"the data checksum", kDataChecksumOffset, kDataChecksumOffset + 2});
+    // An RSA-signed image's key and signature fields are written whether or not the header was
+    // prepared; an AES-signed one's signature field is the last quarter of the RSA signature's.
+    if (rsa_signed) {
+        fields.push_back(
+            {"the RSA modulus", kRsaModulusOffset, kRsaModulusOffset + kRsaModulusSize});
+        fields.push_back(
+            {"the RSA exponent", kRsaExponentOffset, kRsaExponentOffset + kRsaExponentSize});
+        fields.push_back(
+            {"the RSA signature", kRsaSignatureOffset, kRsaSignatureOffset + kRsaSignatureSize});
+    } else if (profile.secure_header) {
+        fields.push_back(
+            {"the RSA signature", kRsaSignatureOffset, kRsaSignatureOffset + kRsaSignatureSize});
+    } else {
+        fields.push_back(
+            {"the AES signature", kAesSignatureOffset, kAesSignatureOffset + kAesSignatureSize});
+    }
+    fields.push_back(
+        {"the image digest", kImageDigestOffset, kImageDigestOffset + kImageDigestSize});
+    return fields;
+}

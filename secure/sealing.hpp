@@ -2,7 +2,9 @@
 // Turning a checksummed loader image into a secure-boot image.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "image/image_layout.hpp"
 
@@ -19,3 +21,14 @@ extern uint8_t SealedHeaderDigest[32];
 // Encrypts the payload, stores the data checksum, re-checksum and image digest, and signs the
 // header with the AES key or, for an RSA-signed image, the RSA key. Returns 0 or -1.
 int seal_image(const ChipProfile& profile, bool rsa_signed);
+
+// A header field that sealing writes after the DRAM parameter count was taken.
+struct SealedField {
+    const char* name;
+    size_t from;
+    size_t to;  // one past the field's last byte
+};
+
+// The header fields that sealing (prepare_secure_header, then seal_image) overwrites in a boot
+// image of the profile, in offset order; the payload, which it encrypts, is not among them.
+std::vector<SealedField> sealed_header_fields(const ChipProfile& profile, bool rsa_signed);

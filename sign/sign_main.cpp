@@ -409,7 +409,9 @@ int attach(const Options& o) {
     const long size = load_image_file(o.input);
     if (size < 0) return failure(std::string("cannot read '") + o.input + "': " + strerror(errno));
     if (size != static_cast<long>(kImageSize)) {
-        return failure(std::string(o.input) + " holds " + std::to_string(size) +
+        return failure(std::string(o.input) + " holds " +
+                       (size == static_cast<long>(kImageSize) + 1 ? "more than 32768"
+                                                              : std::to_string(size)) +
                        " bytes, not the 32768 of an image that --to-sign wrote");
     }
     // The header digest was taken with the modulus, exponent and signature fields all zero.

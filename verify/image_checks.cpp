@@ -18,6 +18,7 @@
 #include "secure/aes_cipher.hpp"
 #include "secure/key_files.hpp"
 #include "secure/pem_keys.hpp"
+#include "secure/sealing.hpp"
 #include "secure/wr_key.hpp"
 
 namespace {
@@ -44,8 +45,8 @@ void add(std::vector<CheckResult>* results, const char* name, bool ok, const std
     results->push_back({name, ok ? CheckStatus::kOk : CheckStatus::kFail, detail});
 }
 
-void skip(std::vector<CheckResult>* results, const char* name, const std::string& detail) {
-    results->push_back({name, CheckStatus::kSkip, detail});
+void unchecked(std::vector<CheckResult>* results, const char* name, const std::string& detail) {
+    results->push_back({name, CheckStatus::kUnchecked, detail});
 }
 
 uint16_t rom_sum16(const uint8_t* data, size_t length) {
@@ -55,6 +56,7 @@ uint16_t rom_sum16(const uint8_t* data, size_t length) {
 // The AES key the image should have been made with: aes.txt in the key folder, or the default.
 struct KeySource {
     bool ok;
+    bool built_in;
     std::string description;
 };
 
@@ -64,24 +66,75 @@ KeySource load_key(const VerifyRequest& request, const ChipProfile& profile,
     bool absent = false;
     FILE* file = open_optional_key_file(path.c_str(), &absent);
     if (file == nullptr && (!absent || request.aes_named)) {
-        return {false, path + " cannot be opened: " + strerror(errno)};
+        return {false, false, path + " cannot be opened: " + strerror(errno)};
     }
     if (file == nullptr) {
         default_aes_key(profile.reversed_default_key, key);
-        return {true, "the built-in default key (public)"};
+        return {true, true, "the built-in default key (public)"};
     }
     const int result = parse_aes_key(file, key);
     fclose(file);
-    if (result != 0) return {false, path + " does not hold a 32-digit hexadecimal key"};
-    return {true, path};
+    if (result != 0) return {false, false, path + " does not hold a 32-digit hexadecimal key"};
+    return {true, false, path};
 }
 
-void check_boot_header(const ChipProfile& profile, std::vector<CheckResult>* results) {
+// Loads the AES key, recording an unreadable key file as a failed "aes key" check, and the
+// public built-in key as one under --strict. Returns whether key holds a key to check with.
+bool load_checked_key(const ChipProfile& profile, const VerifyRequest& request,
+                      uint8_t key[kAesKeySize], KeySource* source,
+                      std::vector<CheckResult>* results, VerifyOutcome* outcome) {
+    *source = load_key(request, profile, key);
+    if (!source->ok) {
+        add(results, "aes key", false, source->description);
+        outcome->key_unreadable = true;
+        return false;
+    }
+    if (source->built_in && request.strict) {
+        add(results, "aes key", false, "the built-in default key is public: --strict refuses it");
+    }
+    return true;
+}
+
+// Names what lies at offset pos of a secure image: a field that sealing wrote, or the payload.
+std::string overwritten_at(size_t pos, const std::vector<SealedField>& fields) {
+    for (const SealedField& field : fields) {
+        if (field.from < pos + 4 && pos < field.to) return field.name;
+    }
+    return "the encrypted payload";
+}
+
+// The count was taken from the loader before sealing. In a secure image the fields that sealing
+// wrote and the encrypted payload lie where a long table ran, so the walk reads only the bytes
+// sealing left as they were, and the payload only once it is decrypted (into ScratchBuffer).
+// A walk that runs into anything else leaves the count unchecked.
+void check_dram_count(const ChipProfile& profile, SealMode mode, bool payload_decrypted,
+                      std::vector<CheckResult>* results) {
     const HeaderLayout layout = header_layout(profile);
     const int stored = stored_dram_param_count(layout.dram_param_count);
-    const int walked = count_dram_params_quietly(layout.dram_param_table, profile) & 0xFFF;
-    add(results, "dram count", stored == walked,
-        format("stored %d, table walk %d", stored, walked));
+    if (mode == SealMode::kPlain) {
+        const int walked = count_dram_params_quietly(layout.dram_param_table, profile) & 0xFFF;
+        add(results, "dram count", stored == walked,
+            format("stored %d, table walk %d", stored, walked));
+        return;
+    }
+    static uint8_t intact[kImageSize];
+    const std::vector<SealedField> fields =
+        sealed_header_fields(profile, mode == SealMode::kRsaSigned);
+    memset(intact, 1, kImageSize);
+    for (const SealedField& field : fields) memset(intact + field.from, 0, field.to - field.from);
+    if (!payload_decrypted) memset(intact + kPayloadOffset, 0, kPayloadSize);
+    const uint8_t* image = payload_decrypted ? ScratchBuffer : ImageBuffer;
+    const DramWalk walk = walk_dram_table_within(image, intact, layout.dram_param_table, profile);
+    const int walked = walk.count & 0xFFF;
+    if (walk.complete) {
+        add(results, "dram count", stored == walked,
+            format("stored %d, table walk %d", stored, walked));
+        return;
+    }
+    unchecked(results, "dram count",
+              format("stored %d; the table walk counted %d before offset %zu, where ", stored,
+                     walked, walk.stopped_at) +
+                  overwritten_at(walk.stopped_at, fields) + " replaced the loader's bytes");
 }
 
 void check_plain(std::vector<CheckResult>* results) {
@@ -91,7 +144,7 @@ void check_plain(std::vector<CheckResult>* results) {
 }
 
 void check_wr_key(const ChipProfile& profile, const VerifyRequest& request,
-                  std::vector<CheckResult>* results) {
+                  std::vector<CheckResult>* results, VerifyOutcome* outcome) {
     char stamp[64];
     const bool stamped = format_key_stamp(kKeyStampOffset, stamp, sizeof(stamp));
     add(results, "key stamp", stamped,
@@ -101,11 +154,8 @@ void check_wr_key(const ChipProfile& profile, const VerifyRequest& request,
     check_plain(results);
 
     uint8_t key[kAesKeySize];
-    const KeySource source = load_key(request, profile, key);
-    if (!source.ok) {
-        add(results, "wrapped key", false, source.description);
-        return;
-    }
+    KeySource source;
+    if (!load_checked_key(profile, request, key, &source, results, outcome)) return;
     uint8_t kek[kAesKeySize];
     uint8_t unwrapped[kAesKeySize];
     key_encryption_key(kek);
@@ -137,7 +187,7 @@ std::string describe_rsa_key(const mbedtls_mpi* n, const mbedtls_mpi* e) {
 }
 
 void check_rsa_signature(const uint8_t header_digest[kDigestSize], const VerifyRequest& request,
-                         std::vector<CheckResult>* results) {
+                         std::vector<CheckResult>* results, VerifyOutcome* outcome) {
     mbedtls_mpi n, e, s, recovered, expected;
     mbedtls_mpi* const all[] = {&n, &e, &s, &recovered, &expected};
     for (mbedtls_mpi* value : all) mbedtls_mpi_init(value);
@@ -172,11 +222,15 @@ void check_rsa_signature(const uint8_t header_digest[kDigestSize], const VerifyR
         }
     }
     if (read == kRsaFileMissing && !request.rsa_pub_named) {
-        skip(results, "rsa key", "no " + pub_path + ": signed by the header's own key");
+        unchecked(results, "rsa key",
+                  "no " + pub_path + ": nothing confirms the header's own key, which any signer can"
+                  " put there");
     } else if (read == kRsaFileMissing) {
         add(results, "rsa key", false, pub_path + " cannot be opened");
+        outcome->key_unreadable = true;
     } else if (read != 0) {
         add(results, "rsa key", false, why);
+        outcome->key_unreadable = true;
     } else {
         const bool same = mbedtls_mpi_cmp_mpi(&n, &file_key.N) == 0 &&
                           mbedtls_mpi_cmp_mpi(&e, &file_key.E) == 0;
@@ -188,8 +242,20 @@ void check_rsa_signature(const uint8_t header_digest[kDigestSize], const VerifyR
     for (mbedtls_mpi* value : all) mbedtls_mpi_free(value);
 }
 
+// Loads the AES key and decrypts the payload of a copy of the image into ScratchBuffer. Returns
+// whether it did; the key stays in key for the signature check.
+bool decrypt_payload(const ChipProfile& profile, const VerifyRequest& request,
+                     uint8_t key[kAesKeySize], KeySource* source,
+                     std::vector<CheckResult>* key_results, VerifyOutcome* outcome) {
+    if (!load_checked_key(profile, request, key, source, key_results, outcome)) return false;
+    memcpy(ScratchBuffer, ImageBuffer, kImageSize);
+    outcome->decrypted = aes_cbc_decrypt(key, ScratchBuffer + kPayloadOffset, kPayloadSize) == 0;
+    return outcome->decrypted;
+}
+
 void check_secure(const ChipProfile& profile, bool rsa_signed, const VerifyRequest& request,
-                  std::vector<CheckResult>* results, bool* decrypted) {
+                  uint8_t key[kAesKeySize], const KeySource& source,
+                  std::vector<CheckResult>* results, VerifyOutcome* outcome) {
     if (profile.secure_header) {
         const uint16_t marker = read_u16_le(kSecureMarkerOffset);
         add(results, "secure marker", marker == kSecureMarkerValue,
@@ -203,24 +269,27 @@ void check_secure(const ChipProfile& profile, bool rsa_signed, const VerifyReque
         format("stored 0x%04X, computed 0x%04X over the encrypted payload", stored_data,
                computed_data));
 
-    uint8_t key[kAesKeySize];
-    const KeySource source = load_key(request, profile, key);
-    if (!source.ok) {
-        add(results, "aes key", false, source.description);
+    if (!source.ok) return;  // the unreadable key is already reported
+    const std::string decrypted_text = format("%zu bytes with ", kPayloadSize) + source.description;
+    if (!outcome->decrypted) {
+        add(results, "payload decrypts", false, decrypted_text);
         return;
     }
-    memcpy(ScratchBuffer, ImageBuffer, kImageSize);
-    const bool decrypts = aes_cbc_decrypt(key, ScratchBuffer + kPayloadOffset, kPayloadSize) == 0;
-    add(results, "payload decrypts", decrypts,
-        format("%zu bytes with ", kPayloadSize) + source.description);
-    *decrypted = decrypts;
-
     if (!profile.secure_header) {
-        skip(results, "image digest", "cannot be checked on this chip");
-        skip(results, "signature", "cannot be checked on this chip");
-        mbedtls_platform_zeroize(key, sizeof(key));
+        // CBC decryption cannot fail, and sealing overwrote the plaintext header bytes that the
+        // digest and the signature were taken over: nothing left in the image confirms the key.
+        unchecked(results, "payload decrypts",
+                  decrypted_text + "; the AES key cannot be confirmed on this chip, as "
+                                   "decryption takes any key");
+        const std::string why =
+            format("cannot be recomputed on this chip: sealing overwrote the plaintext header "
+                   "bytes %zu to %zu that it covered",
+                   kAesSignatureOffset, kImageDigestOffset + kImageDigestSize - 1);
+        unchecked(results, "image digest", why);
+        unchecked(results, "signature", why);
         return;
     }
+    add(results, "payload decrypts", true, decrypted_text);
 
     // The image digest was taken over the plaintext image with the digest and signature fields
     // (and, for RSA, the key fields) still zero.
@@ -247,7 +316,7 @@ void check_secure(const ChipProfile& profile, bool rsa_signed, const VerifyReque
     add(results, "header digest", true, hex(header_digest, kDigestSize));
 
     if (rsa_signed) {
-        check_rsa_signature(header_digest, request, results);
+        check_rsa_signature(header_digest, request, results, outcome);
     } else {
         uint8_t signature[kDigestSize];
         memcpy(signature, ImageBuffer + kAesSignatureOffset, kDigestSize);
@@ -257,7 +326,6 @@ void check_secure(const ChipProfile& profile, bool rsa_signed, const VerifyReque
             same ? "decrypts to the header digest with " + source.description
                  : "decrypts to " + hex(signature, 8) + "... with " + source.description);
     }
-    mbedtls_platform_zeroize(key, sizeof(key));
 
     // The re-checksum that sealing stores is the two's complement of the data checksum.
     const HeaderLayout layout = header_layout(profile);
@@ -276,18 +344,32 @@ const char* status_name(CheckStatus status) {
             return "OK";
         case CheckStatus::kFail:
             return "FAIL";
-        case CheckStatus::kSkip:
-            return "SKIP";
+        case CheckStatus::kUnchecked:
+            return "UNCHECKED";
     }
     return "FAIL";
 }
 
+CheckTally tally_checks(const std::vector<CheckResult>& results) {
+    CheckTally tally = {0, 0, 0, ""};
+    for (const CheckResult& r : results) {
+        if (r.status == CheckStatus::kOk) ++tally.passed;
+        if (r.status == CheckStatus::kFail) ++tally.failed;
+        if (r.status != CheckStatus::kUnchecked) continue;
+        tally.unchecked_names += (tally.unchecked++ ? ", " : "") + r.name;
+    }
+    return tally;
+}
+
 std::vector<CheckResult> verify_image(size_t image_size, const VerifyRequest& request,
-                                      bool* decrypted) {
+                                      VerifyOutcome* outcome) {
     std::vector<CheckResult> results;
-    *decrypted = false;
+    *outcome = {false, false};
     add(&results, "size", image_size == kImageSize,
-        format("%zu bytes, expected %zu", image_size, kImageSize));
+        image_size == kImageSize + 1
+            ? format("more than %zu bytes (reading stopped one byte past), expected %zu",
+                     kImageSize, kImageSize)
+            : format("%zu bytes, expected %zu", image_size, kImageSize));
     if (image_size != kImageSize) return results;
 
     const ChipProfile& profile = select_chip_profile(request.chip_id);
@@ -299,18 +381,34 @@ std::vector<CheckResult> verify_image(size_t image_size, const VerifyRequest& re
 
     switch (mode) {
         case SealMode::kWrKey:
-            check_wr_key(profile, request, &results);
+            check_wr_key(profile, request, &results, outcome);
             break;
         case SealMode::kPlain:
-            check_boot_header(profile, &results);
+            check_dram_count(profile, mode, false, &results);
             check_plain(&results);
             break;
         case SealMode::kAesSigned:
-        case SealMode::kRsaSigned:
-            check_boot_header(profile, &results);
-            check_secure(profile, mode == SealMode::kRsaSigned, request, &results,
-                         decrypted);
+        case SealMode::kRsaSigned: {
+            // The payload is decrypted first, so that the DRAM walk can read it; the key's own
+            // line follows the count's.
+            uint8_t key[kAesKeySize];
+            KeySource source;
+            std::vector<CheckResult> key_results;
+            decrypt_payload(profile, request, key, &source, &key_results, outcome);
+            check_dram_count(profile, mode, outcome->decrypted, &results);
+            results.insert(results.end(), key_results.begin(), key_results.end());
+            check_secure(profile, mode == SealMode::kRsaSigned, request, key, source, &results,
+                         outcome);
+            mbedtls_platform_zeroize(key, sizeof(key));
             break;
+        }
+    }
+    if (request.strict) {
+        for (CheckResult& r : results) {
+            if (r.status != CheckStatus::kUnchecked) continue;
+            r.status = CheckStatus::kFail;
+            r.detail = "--strict refuses what cannot be checked: " + r.detail;
+        }
     }
     return results;
 }

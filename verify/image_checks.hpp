@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-enum class CheckStatus { kOk, kFail, kSkip };
+// A check passed, failed, or could not be made from what the image and the keys hold.
+enum class CheckStatus { kOk, kFail, kUnchecked };
 
 struct CheckResult {
     std::string name;
@@ -21,13 +22,31 @@ struct VerifyRequest {
     bool aes_named;            // named by the user: it must be there
     std::string rsa_pub_path;  // the RSA public key, in rsa_pub.txt's format or PEM
     bool rsa_pub_named;
+    bool strict;  // a check that cannot be made, or the public built-in key, is a failure
+};
+
+// What the checks found besides their lines.
+struct VerifyOutcome {
+    bool decrypted;       // the plaintext image is in ScratchBuffer
+    bool key_unreadable;  // a key file could not be read: the checks that needed it failed
+};
+
+// How many checks passed, failed and could not be made.
+struct CheckTally {
+    size_t passed;
+    size_t failed;
+    size_t unchecked;
+    std::string unchecked_names;  // their names, separated by ", "
 };
 
 // Checks the image_size bytes read into ImageBuffer as the kind of image the chip and secure-boot
 // value ask for. For AES- and RSA-signed images the plaintext image is left in ScratchBuffer and
-// *decrypted is set.
+// outcome->decrypted is set. With request.strict no check is left unchecked: each such is failed.
 std::vector<CheckResult> verify_image(size_t image_size, const VerifyRequest& request,
-                                      bool* decrypted);
+                                      VerifyOutcome* outcome);
 
-// "OK", "FAIL" or "SKIP".
+// Counts the results by status.
+CheckTally tally_checks(const std::vector<CheckResult>& results);
+
+// "OK", "FAIL" or "UNCHECKED".
 const char* status_name(CheckStatus status);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // bootseal-verify: checks an image that bootseal wrote, the way the boot ROM would.
 #include <getopt.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <climits>
@@ -21,26 +22,34 @@ namespace {
 
 const char kUsage[] =
     "Usage: bootseal-verify IMAGE --chip N --secure M [--keys DIR] [--aes-key FILE]\n"
-    "                       [--rsa-pub FILE] [--decrypt OUT] [--json]\n"
+    "                       [--rsa-pub FILE] [--decrypt OUT] [--strict] [--json]\n"
     "\n"
     "Checks an image written by bootseal for chip N and secure-boot mode M: its size, boot tag\n"
     "and DRAM parameter count; the header checksum of a plain image; the marker, data checksum,\n"
     "payload, image digest, header digest, signature and final checksum of a secure image; the\n"
-    "key stamp, checksum and wrapped key of a wr-key image. Prints one line per check.\n"
+    "key stamp, checksum and wrapped key of a wr-key image. Prints one line per check: OK,\n"
+    "FAIL, or UNCHECKED when what the image and the keys hold cannot confirm it (an RSA key\n"
+    "without its public key, the AES key on chips other than 229 and 341, a DRAM table that\n"
+    "runs into bytes that sealing overwrote).\n"
     "\n"
     "  --chip N        the chip identifier the image was made for (required)\n"
     "  --secure M      the secure_boot value it was made with (required)\n"
-    "  --keys DIR      folder of aes.txt and rsa_pub.txt (default: the working directory);\n"
-    "                  without aes.txt the built-in default key is assumed\n"
+    "  --keys DIR      folder of aes.txt and rsa_pub.txt (default: the working directory; a\n"
+    "                  named folder must exist); without aes.txt the built-in default key is\n"
+    "                  assumed\n"
     "  --aes-key FILE  the AES key file, in aes.txt's format (it must exist)\n"
     "  --rsa-pub FILE  the RSA public key, in rsa_pub.txt's format or PEM (it must exist)\n"
     "  --decrypt OUT   write the plaintext image of an AES- or RSA-signed image to OUT\n"
+    "  --strict        fail every check that cannot be made, and the built-in default AES\n"
+    "                  key, which is public: what a release pipeline should use\n"
     "  --json          print the results as one JSON object\n"
     "  --help          show this help and exit\n"
     "  --version       show the version and exit\n"
     "\n"
-    "Exit status: 0 when every check passed, 1 when a check or an operation failed, 2 for a\n"
-    "usage error.\n";
+    "Exit status: 0 when every check passed, or passed and could not be made (never with\n"
+    "--strict); 1 when a check failed or the report or plaintext could not be written; 2 for a\n"
+    "usage error, a named key folder or key file that does not exist included; 3 when the\n"
+    "image or a key file could not be read.\n";
 
 int usage_error(const char* message, const char* value = nullptr) {
     if (value != nullptr) {
@@ -52,6 +61,13 @@ int usage_error(const char* message, const char* value = nullptr) {
     return 2;
 }
 
+// Whether a key folder or key file named on the command line is there (a dangling link is not).
+bool named_path_exists(const char* path, bool want_directory) {
+    struct stat st;
+    if (stat(path, &st) != 0) return false;
+    return want_directory == S_ISDIR(st.st_mode);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -59,10 +75,12 @@ int main(int argc, char** argv) {
         {"chip", required_argument, nullptr, 'c'}, {"secure", required_argument, nullptr, 's'},
         {"keys", required_argument, nullptr, 'k'}, {"decrypt", required_argument, nullptr, 'd'},
         {"aes-key", required_argument, nullptr, 'a'}, {"rsa-pub", required_argument, nullptr, 'p'},
-        {"json", no_argument, nullptr, 'j'},       {"help", no_argument, nullptr, 'h'},
+        {"json", no_argument, nullptr, 'j'},       {"strict", no_argument, nullptr, 't'},
+        {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, 'v'},    {nullptr, 0, nullptr, 0}};
     int chip = 0, secure = 0;
-    bool have_chip = false, have_secure = false, json = false;
+    bool have_chip = false, have_secure = false, json = false, strict = false;
+    bool key_dir_named = false;
     std::string key_dir = ".";
     const char* aes_key = nullptr;
     const char* rsa_pub = nullptr;
@@ -84,6 +102,7 @@ int main(int argc, char** argv) {
                 break;
             case 'k':
                 key_dir = optarg;
+                key_dir_named = true;
                 break;
             case 'a':
                 aes_key = optarg;
@@ -96,6 +115,9 @@ int main(int argc, char** argv) {
                 break;
             case 'j':
                 json = true;
+                break;
+            case 't':
+                strict = true;
                 break;
             case 'h':
                 fputs(kUsage, stdout);
@@ -113,21 +135,32 @@ int main(int argc, char** argv) {
     if (decrypt_path != nullptr && mode != "AES-signed" && mode != "RSA-signed") {
         return usage_error("--decrypt needs an AES- or RSA-signed image");
     }
+    // A misspelt key name must not fall back to the default key or to an unconfirmed one.
+    if (key_dir_named && !named_path_exists(key_dir.c_str(), true)) {
+        return usage_error("--keys names no folder:", key_dir.c_str());
+    }
+    if (aes_key != nullptr && !named_path_exists(aes_key, false)) {
+        return usage_error("--aes-key names no file:", aes_key);
+    }
+    if (rsa_pub != nullptr && !named_path_exists(rsa_pub, false)) {
+        return usage_error("--rsa-pub names no file:", rsa_pub);
+    }
     const char* image_path = argv[optind];
 
     const long size = load_image_file(image_path);
     if (size < 0) {
         fprintf(stderr, "bootseal-verify: cannot read '%s': %s\n", image_path, strerror(errno));
-        return 1;
+        return 3;
     }
-    bool decrypted = false;
-    const std::vector<CheckResult> results =
-        verify_image(static_cast<size_t>(size),
-                     {chip, secure, aes_key ? aes_key : key_dir + "/aes.txt", aes_key != nullptr,
-                      rsa_pub ? rsa_pub : key_dir + "/rsa_pub.txt", rsa_pub != nullptr},
-                     &decrypted);
-    size_t failed = 0;
-    for (const CheckResult& r : results) failed += r.status == CheckStatus::kFail ? 1 : 0;
+    VerifyOutcome outcome;
+    const std::vector<CheckResult> results = verify_image(
+        static_cast<size_t>(size),
+        {chip, secure, aes_key ? aes_key : key_dir + "/aes.txt", aes_key != nullptr,
+         rsa_pub ? rsa_pub : key_dir + "/rsa_pub.txt", rsa_pub != nullptr, strict},
+        &outcome);
+    const bool decrypted = outcome.decrypted;
+    const CheckTally tally = tally_checks(results);
+    size_t failed = tally.failed;
 
     std::string decrypt_note;
     bool decrypt_ok = false;
@@ -155,7 +188,8 @@ int main(int argc, char** argv) {
         }
         printf("]");
         if (decrypt_path != nullptr) printf(", \"decrypt\": %s", json_string(decrypt_note).c_str());
-        printf(", \"result\": \"%s\"}\n", failed ? "FAIL" : "OK");
+        printf(", \"result\": \"%s\"}\n",
+               failed ? "FAIL" : tally.unchecked ? "UNCHECKED" : "OK");
     } else {
         printf("%s: chip %d, secure boot %d, %s image\n", image_path, chip, secure, mode.c_str());
         for (const CheckResult& r : results) {
@@ -167,9 +201,19 @@ int main(int argc, char** argv) {
         if (failed) {
             printf("result           FAIL  %zu of %zu checks failed\n", failed,
                    results.size() + (decrypt_path ? 1 : 0));
+        } else if (tally.unchecked) {
+            printf("result           UNCHECKED  %zu passed, %zu could not be made (%s): see their "
+                   "lines\n",
+                   tally.passed + (decrypt_ok ? 1 : 0), tally.unchecked,
+                   tally.unchecked_names.c_str());
         } else {
             printf("result           OK    every check passed\n");
         }
     }
+    if (fflush(stdout) != 0 || ferror(stdout)) {
+        fprintf(stderr, "bootseal-verify: cannot write the report: %s\n", strerror(errno));
+        return 1;
+    }
+    if (outcome.key_unreadable) return 3;
     return failed ? 1 : 0;
 }
