@@ -13,22 +13,14 @@
 
 #include "image/transcript.hpp"
 #include "secure/pem_keys.hpp"
+#include "secure/stack_wipe.hpp"
 
 namespace {
 
 constexpr size_t kTokenBufferSize = 1024;
-constexpr size_t kStackWipeSize = 8192;
 constexpr size_t kKeyHexLength = 2 * kAesKeySize;
 
 KeySources sources;
-
-// Clears the stack below the caller: the dependency's line reader leaves the last line it read
-// there, in a buffer it does not wipe.
-__attribute__((noinline)) void wipe_stack_below() {
-    unsigned char area[kStackWipeSize];
-    mbedtls_platform_zeroize(area, sizeof(area));
-    __asm__ volatile("" : : "r"(area) : "memory");
-}
 
 // Reads the next blank-separated token into buffer (cleared first, at most size - 1 characters
 // kept) and returns its full length; 0 at the end of the file.
@@ -113,7 +105,7 @@ int read_rsa_file(const char* path, mbedtls_mpi* const* values, size_t count) {
     return result;
 }
 
-int read_rsa_public_exponent(mbedtls_mpi* e) {
+int read_rsa_public_quietly(mbedtls_mpi* n, mbedtls_mpi* e) {
     const char* path = sources.rsa_public_path;
     if (path == nullptr) return -1;
     RsaKeyContext key;
@@ -126,6 +118,7 @@ int read_rsa_public_exponent(mbedtls_mpi* e) {
         mbedtls_mpi* const values[] = {&key.N, &key.E};
         result = read_rsa_file(path, values, 2);
     }
+    if (result == 0) result = mbedtls_mpi_copy(n, &key.N);
     if (result == 0) result = mbedtls_mpi_copy(e, &key.E);
     rsa_key_free(&key);
     return result;

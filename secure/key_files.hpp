@@ -72,9 +72,9 @@ constexpr int kRsaFileMissing = 1;
 // kRsaFileMissing or the first non-zero code of mbedtls_mpi_read_file.
 int read_rsa_file(const char* path, mbedtls_mpi* const* values, size_t count);
 
-// Reads E from the public key file without printing anything, for the private-key operation's
-// blinding and check. Returns 0, or non-zero when the file cannot be read.
-int read_rsa_public_exponent(mbedtls_mpi* e);
+// Reads N and E from the public key file without printing anything, for the private-key
+// operation's blinding and check. Returns 0, or non-zero when the file cannot be read.
+int read_rsa_public_quietly(mbedtls_mpi* n, mbedtls_mpi* e);
 
 // Initialises and frees (wiping) every value of an RSA key context.
 void rsa_key_init(RsaKeyContext* context);

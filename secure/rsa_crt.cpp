@@ -13,6 +13,7 @@
 #include "secure/limbs.hpp"
 #include "secure/montgomery.hpp"
 #include "secure/secret_marks.hpp"
+#include "secure/stack_wipe.hpp"
 
 #if defined(BOOTSEAL_FAULT_POINTS)
 void (*rsa_fault_point)(void* data, size_t size) = nullptr;
@@ -66,6 +67,25 @@ Limb secret_limbs(const mbedtls_mpi* value, Limb* out, size_t n) {
 bool holds(Limb mask) {
     mark_public(&mask, sizeof(mask));
     return mask != 0;
+}
+
+// A release verdict: all ones only when the mask is all ones, taken twice, so that one corrupted
+// bit or one skipped instruction cannot turn a refusal into a release.
+Limb release_mask(Limb first, Limb second) {
+    mark_public(&first, sizeof(first));
+    mark_public(&second, sizeof(second));
+    return static_cast<Limb>(mask_if_zero(static_cast<Limb>(~first)) &
+                             mask_if_zero(static_cast<Limb>(~second)));
+}
+
+// Whether P Q is the public modulus n, when n fits in nn limbs.
+bool is_modulus(const mbedtls_mpi* n, size_t nn, size_t w) {
+    if (n == nullptr) return false;
+    uint8_t bytes[2 * kMaxLimbs * sizeof(Limb)] = {0};
+    if (mbedtls_mpi_write_binary_le(n, bytes, nn * sizeof(Limb)) != 0) return false;
+    Limb limbs[2 * kMaxLimbs] = {0};
+    limbs_from_le_bytes(bytes, nn * sizeof(Limb), limbs, 2 * w);
+    return limbs_equal_mask(limbs, Work.n, 2 * w) != 0;
 }
 
 // Fills out with a random number of n limbs below 2^bits, from the operating system.
@@ -153,19 +173,20 @@ int make_blinding(size_t nn, size_t n_bits, size_t e_limbs) {
     return 1;
 }
 
-// Whether s^E = T mod N, checked on the bytes that will be released.
-bool verifies_with_e(const uint8_t* output, size_t len, size_t nn, size_t e_limbs) {
+// All ones when s^E = T mod N, checked on the bytes that will be released.
+Limb verifies_with_e(const uint8_t* output, size_t len, size_t nn, size_t e_limbs) {
     const MontgomeryModulus* mod = &Work.mod_n;
     limbs_from_be_bytes(output, len, Work.check, nn);
     montgomery_enter(mod, Work.check, Work.check);
     montgomery_power_public(mod, Work.check, Work.e, e_limbs, Work.check);
     montgomery_enter(mod, Work.t, Work.expected);
-    return holds(limbs_equal_mask(Work.check, Work.expected, nn));
+    return release_mask(limbs_equal_mask(Work.check, Work.expected, nn),
+                        limbs_equal_mask(Work.expected, Work.check, nn));
 }
 
-// Computes the signature again without blinding, by the CRT and from D without it, and keeps it
-// in s when the two agree.
-bool agrees_with_d(size_t nn, size_t w) {
+// Computes the signature again without blinding, by the CRT and from D without it. Returns all
+// ones, and keeps it in s, when the two agree.
+Limb agrees_with_d(size_t nn, size_t w) {
     const MontgomeryModulus* mod = &Work.mod_n;
     crt(Work.t, nn, w, Work.again);
     montgomery_enter(mod, Work.t, Work.x_p);
@@ -173,9 +194,10 @@ bool agrees_with_d(size_t nn, size_t w) {
     montgomery_leave(mod, Work.check, Work.check);
     memset(Work.wide, 0, sizeof(Work.wide));
     memcpy(Work.wide, Work.check, nn * sizeof(Limb));
-    if (!holds(limbs_equal_mask(Work.wide, Work.again, 2 * w))) return false;
-    memcpy(Work.s, Work.again, sizeof(Work.s));
-    return true;
+    const Limb agreed = release_mask(limbs_equal_mask(Work.wide, Work.again, 2 * w),
+                                     limbs_equal_mask(Work.again, Work.wide, 2 * w));
+    if (agreed != 0) memcpy(Work.s, Work.again, sizeof(Work.s));
+    return agreed;
 }
 
 void say_not_usable(const char* path) {
@@ -184,7 +206,8 @@ void say_not_usable(const char* path) {
         path);
 }
 
-int sign_block(const RsaKeyContext* key, const uint8_t* input, uint8_t* output) {
+int sign_block(const RsaKeyContext* key, const uint8_t* input, uint8_t* output,
+               const mbedtls_mpi* public_n) {
     const char* path = key_sources().rsa_private_path;
     const size_t len = key->len;
     if (len == 0 || len > kRsaBlockSize || mbedtls_mpi_cmp_int(&key->N, 0) <= 0 ||
@@ -194,16 +217,19 @@ int sign_block(const RsaKeyContext* key, const uint8_t* input, uint8_t* output) 
     }
     const size_t nn = (len + sizeof(Limb) - 1) / sizeof(Limb);
     const Limb fits = secret_limbs(&key->P, Work.p, nn) & secret_limbs(&key->Q, Work.q, nn) &
-                      secret_limbs(&key->D, Work.d, nn) & secret_limbs(&key->DP, Work.dp, nn) &
-                      secret_limbs(&key->DQ, Work.dq, nn) & secret_limbs(&key->QP, Work.qp, nn);
+                      secret_limbs(&key->DP, Work.dp, nn) & secret_limbs(&key->DQ, Work.dq, nn) &
+                      secret_limbs(&key->QP, Work.qp, nn);
     if (!holds(fits)) {
-        say(" failed\n  ! %s is not a usable private key: P, Q, D, DP, DQ and QP must each fit"
+        say(" failed\n  ! %s is not a usable private key: P, Q, DP, DQ and QP must each fit"
             " in %u bits\n\n",
             path, static_cast<unsigned>(len * 8));
         return -1;
     }
-    const Limb usable = mask_if_nonzero(Work.p[0] & Work.q[0] & 1) &
-                        ~limbs_zero_mask(Work.d, nn) & ~limbs_zero_mask(Work.dp, nn) &
+    // D only checks the result when E cannot; a D too long for that is left unused.
+    const bool d_fits = holds(secret_limbs(&key->D, Work.d, nn));
+    const Limb d_present = d_fits ? ~limbs_zero_mask(Work.d, nn) : ~Limb{0};
+    const Limb usable = mask_if_nonzero(Work.p[0] & Work.q[0] & 1) & d_present &
+                        ~limbs_zero_mask(Work.dp, nn) &
                         ~limbs_zero_mask(Work.dq, nn) & ~limbs_zero_mask(Work.qp, nn);
     if (!holds(usable)) {
         say_not_usable(path);
@@ -281,13 +307,17 @@ int sign_block(const RsaKeyContext* key, const uint8_t* input, uint8_t* output) 
     limbs_to_be_bytes(Work.s, 2 * w, output, len);
     // A result that fails its check is never released: one computed wrong by a fault of the
     // machine, or from values that do not belong together, is right modulo one prime and wrong
-    // modulo the other, and so gives the factors of N away.
-    bool checked = e_usable && verifies_with_e(output, len, nn, nn);
-    if (!checked && n_fits && agrees_with_d(nn, w)) {
+    // modulo the other, and so gives the factors of N away. P Q must be a public modulus, or a
+    // P or Q that is no factor of it could pass a check made modulo P Q.
+    const bool p_q_is_n = n_fits && (is_modulus(&key->N, nn, w) || is_modulus(public_n, nn, w));
+    Limb release = p_q_is_n && e_usable ? verifies_with_e(output, len, nn, nn) : 0;
+    if (release == 0 && p_q_is_n && d_fits) {
+        release = agrees_with_d(nn, w);
         limbs_to_be_bytes(Work.s, 2 * w, output, len);
-        checked = true;
     }
-    if (!checked) {
+    // Whatever went wrong above, output is zero unless the verdict is all ones.
+    for (size_t i = 0; i < kRsaBlockSize; ++i) output[i] &= static_cast<uint8_t>(release);
+    if (release != ~Limb{0}) {
         mbedtls_platform_zeroize(output, kRsaBlockSize);
         say(" failed\n  ! The RSA private-key operation gave a result that does not check out:"
             " %s does not hold one consistent key, or the machine made a fault. Nothing was"
@@ -302,9 +332,10 @@ int sign_block(const RsaKeyContext* key, const uint8_t* input, uint8_t* output) 
 }  // namespace
 
 int rsa_private_crt(const RsaKeyContext* key, const uint8_t input[kRsaBlockSize],
-                    uint8_t output[kRsaBlockSize]) {
+                    uint8_t output[kRsaBlockSize], const mbedtls_mpi* public_n) {
     memset(output, 0, kRsaBlockSize);
-    const int result = sign_block(key, input, output);
+    const int result = sign_block(key, input, output, public_n);
     mbedtls_platform_zeroize(&Work, sizeof(Work));
+    wipe_stack_below();
     return result;
 }

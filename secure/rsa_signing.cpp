@@ -163,8 +163,16 @@ int sign_with(RsaKeyContext* key, const uint8_t header_digest[32], uint8_t input
         // The public exponent blinds the operation and checks its result before anything is
         // printed. It is taken quietly here: the public key file is loaded, with its messages,
         // only after the signature, as it always was.
-        if (!is_positive(&key->E)) read_rsa_public_exponent(&key->E);
-        if (rsa_private_crt(key, input, output) != 0) return -1;
+        mbedtls_mpi public_n, public_e;
+        mbedtls_mpi_init(&public_n);
+        mbedtls_mpi_init(&public_e);
+        const bool have_public = read_rsa_public_quietly(&public_n, &public_e) == 0;
+        // Without E (a copy that fails leaves it zero) the result is checked from D instead.
+        if (have_public && !is_positive(&key->E)) mbedtls_mpi_copy(&key->E, &public_e);
+        const int signed_ok = rsa_private_crt(key, input, output, have_public ? &public_n : nullptr);
+        mbedtls_mpi_free(&public_n);
+        mbedtls_mpi_free(&public_e);
+        if (signed_ok != 0) return -1;
         print_signature(output);
         if (load_rsa_public(key) != 0) return -1;
     }

@@ -331,16 +331,28 @@ TEST_F(SecureImages, MisorderedPrivateKeyFilesAreRefused) {
 TEST_F(SecureImages, AKeyWhoseValuesDoNotBelongTogetherSignsNothing) {
     // A damaged CRT value makes a signature that is right modulo one prime and wrong modulo the
     // other, which gives a factor of N away: it must never be printed or written.
-    for (const char* line : {"QP", "DP", "P"}) {
-        SCOPED_TRACE(line);
+    // A line with one digit changed, or replaced by a small odd value: P Q is then not N, and a
+    // check made modulo P Q alone would pass some wrong results.
+    const struct {
+        const char* line;
+        const char* value;  // nullptr: change the last digit
+    } cases[] = {{"QP", nullptr}, {"DP", nullptr}, {"P", nullptr}, {"P", "1"}, {"P", "3"},
+                 {"Q", "7"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.line) + (c.value ? std::string(" = ") + c.value : ""));
         sample();
         use_keys("pair-high", "pair-high");
         const Bytes bytes = read_file(path("rsa_priv.txt"));
         std::string priv(bytes.begin(), bytes.end());
-        const size_t at = priv.find(std::string("\n") + line + " = ");
+        const size_t at = priv.find(std::string("\n") + c.line + " = ");
         ASSERT_NE(at, std::string::npos);
         const size_t end = priv.find('\n', at + 1);
-        priv[end - 1] = priv[end - 1] == '1' ? '3' : '1';  // one digit changed
+        if (c.value == nullptr) {
+            priv[end - 1] = priv[end - 1] == '1' ? '3' : '1';
+        } else {
+            const size_t value_at = at + 1 + strlen(c.line) + 3;
+            priv.replace(value_at, end - value_at, c.value);
+        }
         write_text(path("rsa_priv.txt"), priv);
         write_text(path("out.bin"), "previous image");
         const ToolRun run = run_tool(dir_, {"in.bin", "out.bin", "341", "2"});
