@@ -15,12 +15,14 @@
 #include <initializer_list>
 #include <string>
 
+#include "image/distinct_files.hpp"
 #include "image/file_replace.hpp"
 #include "image/report_text.hpp"
 #include "keygen/rsa_keygen.hpp"
 #include "secure/pem_keys.hpp"
 #include "secure/pkcs11_token.hpp"
 #include "secure/key_files.hpp"
+#include "secure/secret_file_mode.hpp"
 
 namespace {
 
@@ -224,6 +226,18 @@ int main(int argc, char** argv) {
                        {dir + "/aes.txt", "", 0600, false, with_aes},
                        {dir + "/private.pem", "", 0600, false, with_pem && !in_token},
                        {dir + "/public.pem", "", 0644, false, with_pem}};
+    const NamedPath paths[] = {{"the --from-pem key", from_pem},
+                               {"the output", keys[0].wanted ? keys[0].path.c_str() : nullptr},
+                               {"the output", keys[1].wanted ? keys[1].path.c_str() : nullptr},
+                               {"the output", keys[2].wanted ? keys[2].path.c_str() : nullptr},
+                               {"the output", keys[3].wanted ? keys[3].path.c_str() : nullptr},
+                               {"the output", keys[4].wanted ? keys[4].path.c_str() : nullptr}};
+    const std::string shared = shared_file_message(paths, sizeof(paths) / sizeof(paths[0]));
+    if (!shared.empty()) return usage_error(shared.c_str());
+    if (in_token) {
+        warn_if_readable_by_others("bootseal-keygen", pkcs11_pin_source(token_uri).c_str(),
+                                   "a PIN");
+    }
     for (const KeyFile& file : keys) {
         if (!file.wanted || access(file.path.c_str(), F_OK) != 0) continue;
         if (!force) {

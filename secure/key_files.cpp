@@ -61,7 +61,7 @@ int load_rsa_values(const char* path, mbedtls_mpi* const* values, size_t count) 
 // Reads a PEM or DER key where the sources allow one, printing the reason of a failure.
 // Returns 0 or -1, or 1 when the file is in the text format.
 int load_pem(const char* path, RsaKeyContext* context, bool private_key) {
-    if (!sources.pem_keys || !is_pem_or_der_key_file(path)) return 1;
+    if (!sources.pem_keys || key_file_format(path) == KeyFileFormat::kText) return 1;
     std::string why;
     const int result = private_key ? read_pem_private_key(path, context, &why)
                                    : read_pem_public_key(path, context, &why);
@@ -111,7 +111,7 @@ int read_rsa_public_quietly(mbedtls_mpi* n, mbedtls_mpi* e) {
     RsaKeyContext key;
     rsa_key_init(&key);
     int result = -1;
-    if (sources.pem_keys && is_pem_or_der_key_file(path)) {
+    if (sources.pem_keys && key_file_format(path) != KeyFileFormat::kText) {
         std::string why;
         result = read_pem_public_key(path, &key, &why);
     } else {

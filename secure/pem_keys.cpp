@@ -46,9 +46,8 @@ int parse_key(mbedtls_pk_context* pk, const unsigned char* data, size_t size,
 }
 
 // Reads the whole file (at most 64 KiB, far more than any RSA key) with a terminating NUL, which
-// the PEM parser needs, and sets *parse_size to the length to hand the parser. Returns false with
-// the reason in *why.
-bool read_key_bytes(const char* path, std::string* bytes, size_t* parse_size, std::string* why) {
+// the PEM parser needs. Returns false with the reason in *why.
+bool read_whole_key_file(const char* path, std::string* bytes, std::string* why) {
     FILE* file = fopen(path, "rb");
     if (file == nullptr) {
         *why = std::string("cannot open ") + path + ": " + strerror(errno);
@@ -73,8 +72,19 @@ bool read_key_bytes(const char* path, std::string* bytes, size_t* parse_size, st
         return false;
     }
     bytes->push_back('\0');
-    // The DER parser wants the exact length; the PEM parser counts the terminating NUL.
-    *parse_size = bytes->compare(0, 10, "-----BEGIN") == 0 ? bytes->size() : bytes->size() - 1;
+    return true;
+}
+
+// Reads the key file and sets the part to hand the parser: *start and *parse_size. The PEM
+// parser starts at the armour line and counts the terminating NUL; the DER parser wants the
+// exact length. Returns false with the reason in *why.
+bool read_key_bytes(const char* path, std::string* bytes, size_t* start, size_t* parse_size,
+                    std::string* why) {
+    if (!read_whole_key_file(path, bytes, why)) return false;
+    *start = 0;
+    const bool pem =
+        key_bytes_format(bytes->data(), bytes->size() - 1, start) == KeyFileFormat::kPem;
+    *parse_size = pem ? bytes->size() - *start : bytes->size() - 1;
     return true;
 }
 
@@ -146,23 +156,39 @@ done:
 
 }  // namespace
 
-bool is_pem_or_der_key_file(const char* path) {
-    FILE* file = fopen(path, "rb");
-    if (file == nullptr) return false;
-    setvbuf(file, nullptr, _IONBF, 0);  // read the ten bytes only, not the key behind them
-    char start[11] = {0};
-    const size_t n = fread(start, 1, 10, file);
-    fclose(file);
-    // A DER key is an ASN.1 SEQUENCE (0x30); a PEM key starts with its armour line.
-    return (n >= 1 && static_cast<unsigned char>(start[0]) == 0x30) ||
-           strncmp(start, "-----BEGIN", 10) == 0;
+KeyFileFormat key_bytes_format(const char* data, size_t size, size_t* pem_start) {
+    // A DER RSA key is a SEQUENCE of more than 127 bytes: 0x30, then a long-form length (0x81 to
+    // 0x84). A text key file is ASCII, so its first line may start with '0' (0x30) but its second
+    // byte is never one of those.
+    const auto byte = [data](size_t i) { return static_cast<unsigned char>(data[i]); };
+    if (size >= 2 && byte(0) == 0x30 && byte(1) >= 0x81 && byte(1) <= 0x84) {
+        return KeyFileFormat::kDer;
+    }
+    static const char kArmour[] = "-----BEGIN";
+    const size_t armour = sizeof(kArmour) - 1;
+    for (size_t at = 0; at + armour <= size; ++at) {
+        if ((at == 0 || data[at - 1] == '\n') && memcmp(data + at, kArmour, armour) == 0) {
+            if (pem_start != nullptr) *pem_start = at;
+            return KeyFileFormat::kPem;
+        }
+    }
+    return KeyFileFormat::kText;
+}
+
+KeyFileFormat key_file_format(const char* path) {
+    std::string bytes;
+    std::string why;
+    if (!read_whole_key_file(path, &bytes, &why)) return KeyFileFormat::kText;
+    const KeyFileFormat format = key_bytes_format(bytes.data(), bytes.size() - 1, nullptr);
+    mbedtls_platform_zeroize(&bytes[0], bytes.size());
+    return format;
 }
 
 int read_pem_private_key(const char* path, RsaKeyContext* key, std::string* why) {
     std::string bytes;
-    size_t size = 0;
-    if (!read_key_bytes(path, &bytes, &size, why)) return -1;
-    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    size_t start = 0, size = 0;
+    if (!read_key_bytes(path, &bytes, &start, &size, why)) return -1;
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data()) + start;
     mbedtls_pk_context pk;
     mbedtls_pk_init(&pk);
     char passphrase[kMaxPassphrase] = {0};
@@ -200,9 +226,9 @@ int read_pem_private_key(const char* path, RsaKeyContext* key, std::string* why)
 
 int read_pem_public_key(const char* path, RsaKeyContext* key, std::string* why) {
     std::string bytes;
-    size_t size = 0;
-    if (!read_key_bytes(path, &bytes, &size, why)) return -1;
-    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    size_t start = 0, size = 0;
+    if (!read_key_bytes(path, &bytes, &start, &size, why)) return -1;
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data()) + start;
     mbedtls_pk_context pk;
     mbedtls_pk_init(&pk);
     int result = mbedtls_pk_parse_public_key(&pk, data, size);

@@ -3,13 +3,24 @@
 // possibly encrypted under a passphrase.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "secure/key_files.hpp"
 
-// Whether the file at path holds a PEM or DER key rather than the text format of rsa_priv.txt
-// and rsa_pub.txt.
-bool is_pem_or_der_key_file(const char* path);
+// How a key file is read; every tool asks this one question.
+enum class KeyFileFormat {
+    kText,  // the format of rsa_priv.txt and rsa_pub.txt, one value per line, as bootseal reads it
+    kPem,   // a line starts with "-----BEGIN"; text before it (and after the block) is skipped
+    kDer,   // an ASN.1 SEQUENCE with a long-form length, as every DER RSA key starts
+};
+
+// The format of the key in data (size bytes). For PEM, *pem_start (when given) receives the
+// offset of the first "-----BEGIN" line.
+KeyFileFormat key_bytes_format(const char* data, size_t size, size_t* pem_start);
+
+// The format of the key file at path; a file that cannot be read is kText, whose reader says why.
+KeyFileFormat key_file_format(const char* path);
 
 // Reads an RSA private key: N, E, D, P, Q, DP, DQ and QP, and the key length. An encrypted key
 // asks for its passphrase on the terminal. Returns 0, or -1 with the reason in *why.

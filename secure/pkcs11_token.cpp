@@ -6,6 +6,7 @@
 #include <p11-kit/p11-kit.h>
 #include <p11-kit/pkcs11.h>
 #include <p11-kit/uri.h>
+#include <strings.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -60,13 +61,64 @@ std::string padded_text(const unsigned char* field, size_t size) {
     return text;
 }
 
+// Attributes whose values may be shown: the path's (RFC 7512) and the query's besides pin-value.
+const char* const kShownPathAttributes[] = {
+    "token",  "manufacturer", "serial", "model", "library-manufacturer", "library-description",
+    "object", "id",           "type",   "slot-id", "library-version",    "slot-description",
+    "slot-manufacturer"};
+const char* const kShownQueryAttributes[] = {"module-name", "module-path", "pin-source"};
+
+bool is_attribute_name(const std::string& name) {
+    if (name.empty()) return false;
+    for (const char c : name) {
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-')) return false;
+    }
+    return true;
+}
+
+// One attribute as it may be shown: name=value when the name is one of shown, name=... for any
+// other name, and ... for what is not an attribute at all (a typo may hold a PIN).
+template <size_t N>
+std::string shown_attribute(const std::string& attribute, const char* const (&shown)[N]) {
+    const size_t equals = attribute.find('=');
+    if (equals == std::string::npos) return attribute.empty() ? "" : "...";
+    const std::string name = attribute.substr(0, equals);
+    if (!is_attribute_name(name)) return "...";
+    for (const char* known : shown) {
+        if (name == known) return attribute;
+    }
+    return name + "=...";
+}
+
+// The attributes of one part of the URI, each as it may be shown. Both parts are split at ';'
+// and '&' alike, so that a separator put in the wrong part cannot carry a PIN into view.
+template <size_t N>
+std::string shown_part(const std::string& part, const char* const (&shown)[N]) {
+    std::string text;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = part.find_first_of(";&", start);
+        text += shown_attribute(part.substr(start, end - start), shown);
+        if (end == std::string::npos) return text;
+        text += part[end];
+        start = end + 1;
+    }
+}
+
+// A pin-source names a file, with or without the file: prefix.
+const char* pin_source_file(const char* source) {
+    return strncmp(source, "file:", 5) == 0 ? source + 5 : source;
+}
+
 P11KitUri* parse_uri(const char* text, std::string* why) {
     P11KitUri* uri = p11_kit_uri_new();
     const int result = p11_kit_uri_parse(text, P11_KIT_URI_FOR_OBJECT_ON_TOKEN_AND_MODULE, uri);
     if (result != P11_KIT_URI_OK) {
-        *why = std::string("malformed PKCS#11 URI '") + text + "': " + p11_kit_uri_message(result);
+        *why = "malformed PKCS#11 URI '" + shown_pkcs11_uri(text) +
+               "': " + p11_kit_uri_message(result);
     } else if (p11_kit_uri_any_unrecognized(uri)) {
-        *why = std::string("the PKCS#11 URI '") + text + "' has attributes this tool does not know";
+        *why = "the PKCS#11 URI '" + shown_pkcs11_uri(text) +
+               "' has attributes this tool does not know";
     } else {
         return uri;
     }
@@ -159,8 +211,7 @@ bool get_pin(P11KitUri* uri, const std::string& token, char pin[kMaxPin], std::s
         return true;
     }
     if (const char* source = p11_kit_uri_get_pin_source(uri)) {
-        const char* path = strncmp(source, "file:", 5) == 0 ? source + 5 : source;
-        FILE* file = fopen(path, "r");
+        FILE* file = fopen(pin_source_file(source), "r");
         if (file == nullptr || fgets(pin, kMaxPin, file) == nullptr) {
             if (file) fclose(file);
             *why = std::string("cannot read the PIN from pin-source ") + source;
@@ -277,7 +328,30 @@ bool read_public_values(P11KitUri* uri, CK_OBJECT_HANDLE private_object, RsaKeyC
 
 }  // namespace
 
-bool is_pkcs11_uri(const char* text) { return strncmp(text, "pkcs11:", 7) == 0; }
+bool is_pkcs11_uri(const char* text) { return strncasecmp(text, "pkcs11:", 7) == 0; }
+
+std::string shown_pkcs11_uri(const char* uri) {
+    const std::string text = uri;
+    const size_t scheme = is_pkcs11_uri(uri) ? 7 : 0;
+    const size_t query = text.find('?', scheme);
+    std::string shown = text.substr(0, scheme) +
+                        shown_part(text.substr(scheme, query - scheme), kShownPathAttributes);
+    if (query != std::string::npos) {
+        shown += '?' + shown_part(text.substr(query + 1), kShownQueryAttributes);
+    }
+    return shown;
+}
+
+std::string pkcs11_pin_source(const char* text) {
+    P11KitUri* uri = p11_kit_uri_new();
+    std::string path;
+    const int parsed = p11_kit_uri_parse(text, P11_KIT_URI_FOR_OBJECT_ON_TOKEN_AND_MODULE, uri);
+    if (parsed == P11_KIT_URI_OK) {
+        if (const char* source = p11_kit_uri_get_pin_source(uri)) path = pin_source_file(source);
+    }
+    p11_kit_uri_free(uri);
+    return path;
+}
 
 int check_pkcs11_uri(const char* text, std::string* why) {
     P11KitUri* uri = parse_uri(text, why);

@@ -11,8 +11,16 @@
 // What the token calls return besides 0 and -1: a URI that cannot be parsed (a usage error).
 constexpr int kTokenBadUri = 2;
 
-// Whether text is a pkcs11: URI rather than a file name.
+// Whether text is a pkcs11: URI rather than a file name (the scheme in any case).
 bool is_pkcs11_uri(const char* text);
+
+// The URI as it may be shown: the value of every attribute not known to be harmless (pin-value
+// above all, however often it is given, and whatever a malformed URI holds) replaced by "...".
+std::string shown_pkcs11_uri(const char* uri);
+
+// The file the URI's pin-source names (without its file: prefix), or "" when it names none or
+// cannot be parsed.
+std::string pkcs11_pin_source(const char* uri);
 
 // Parses the URI only. Returns 0, or kTokenBadUri with the reason in *why.
 int check_pkcs11_uri(const char* uri, std::string* why);

@@ -3,7 +3,6 @@
 #include <getopt.h>
 #include <mbedtls/bignum.h>
 #include <mbedtls/platform_util.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -13,6 +12,7 @@
 #include <string>
 
 #include "digest/sha256.hpp"
+#include "image/distinct_files.hpp"
 #include "image/file_replace.hpp"
 #include "image/image_file.hpp"
 #include "image/image_layout.hpp"
@@ -25,6 +25,7 @@
 #include "secure/pkcs11_token.hpp"
 #include "secure/rsa_signing.hpp"
 #include "secure/sealing.hpp"
+#include "secure/secret_file_mode.hpp"
 
 namespace {
 
@@ -113,17 +114,6 @@ std::string transcript_reason(const std::string& transcript) {
                              end - (start == std::string::npos ? 0 : start + 1));
 }
 
-// The URI as it may be shown: without the PIN it may carry.
-std::string shown_uri(const char* uri) {
-    std::string text = uri;
-    const size_t pin = text.find("pin-value=");
-    if (pin != std::string::npos) {
-        const size_t end = text.find('&', pin);
-        text.replace(pin, end == std::string::npos ? std::string::npos : end - pin, "pin-value=...");
-    }
-    return text;
-}
-
 // The token's private operation, in the form the sealing path calls.
 int token_sign(const uint8_t input[128], uint8_t output[128], const char** why) {
     const int result = token_private_operation(input, output);
@@ -131,18 +121,9 @@ int token_sign(const uint8_t input[128], uint8_t output[128], const char** why) 
     return result;
 }
 
-// A secret key file that others may read is worth a word, though it is the user's to decide.
-void warn_if_readable_by_others(const char* path) {
-    struct stat st;
-    if (path == nullptr || stat(path, &st) != 0 || (st.st_mode & 077) == 0) return;
-    fprintf(stderr,
-            "bootseal-sign: warning: '%s' may be read by other users (mode %04o); a secret key "
-            "belongs in a file of mode 0600\n",
-            path, static_cast<unsigned>(st.st_mode & 07777));
-}
-
 std::string describe_key_file(const char* path) {
-    return std::string(path) + (is_pem_or_der_key_file(path) ? " (PEM or DER)" : " (text)");
+    const bool text = key_file_format(path) == KeyFileFormat::kText;
+    return std::string(path) + (text ? " (text)" : " (PEM or DER)");
 }
 
 int parse_options(int argc, char** argv, Options* o) {
@@ -314,13 +295,16 @@ int seal(const Options& o) {
     const ChipProfile& profile = select_chip_profile(o.chip);
     Report report;
     report.mode = decide_mode(profile, o.secure);
-    warn_if_readable_by_others(o.aes_key);
     const bool token = o.rsa_key != nullptr && is_pkcs11_uri(o.rsa_key);
-    if (!token) warn_if_readable_by_others(o.rsa_key);
+    warn_if_readable_by_others("bootseal-sign", o.aes_key, "a secret key");
+    warn_if_readable_by_others("bootseal-sign", token ? nullptr : o.rsa_key, "a secret key");
+    if (token) {
+        warn_if_readable_by_others("bootseal-sign", pkcs11_pin_source(o.rsa_key).c_str(), "a PIN");
+    }
     RsaKeyContext token_key;
     rsa_key_init(&token_key);
     bool token_has_public = false;
-    const std::string uri_text = token ? shown_uri(o.rsa_key) : std::string();
+    const std::string uri_text = token ? shown_pkcs11_uri(o.rsa_key) : std::string();
     if (token) {
         std::string why;
         if (open_token_key(o.rsa_key, &token_key, &token_has_public, &why) != 0) {
@@ -458,5 +442,18 @@ int main(int argc, char** argv) {
     Options options;
     const int parsed = parse_options(argc, argv, &options);
     if (parsed >= 0) return parsed;
+    const Options& o = options;
+    const bool token = o.rsa_key != nullptr && is_pkcs11_uri(o.rsa_key);
+    // The image may be written over its input, as bootseal does; no other two paths may meet.
+    const NamedPath paths[] = {{o.attach ? "the unsigned image" : "the input", o.input},
+                               {"the output", o.output},
+                               {"the --to-sign block", o.to_sign},
+                               {"the --attach signature", o.attach},
+                               {"the --aes-key file", o.aes_key},
+                               {"the --rsa-key file", token ? nullptr : o.rsa_key},
+                               {"the --rsa-pub file", o.rsa_pub}};
+    const std::string shared = shared_file_message(paths, sizeof(paths) / sizeof(paths[0]),
+                                                   0, 1);
+    if (!shared.empty()) return usage_error(shared);
     return options.attach != nullptr ? attach(options) : seal(options);
 }

@@ -27,7 +27,13 @@ protected:
                      "rsa_pub.txt pub.txt && cp " + pair + "private.pem pkcs1.pem && cp " + pair +
                      "public.pem public.pem && openssl pkcs8 -topk8 -nocrypt -in pkcs1.pem "
                      "-out pkcs8.pem && openssl pkey -in pkcs1.pem -outform DER -out key.der && "
-                     "chmod 600 key.aes priv.txt *.pem key.der");
+                     // The text pair with bare values (no 'N = '): the first byte is '0' (0x30).
+                     "sed 's/^[A-Z]* = /0/' priv.txt > bare.txt && sed 's/^[A-Z]* = /0/' pub.txt "
+                     "> barepub.txt && "
+                     // PEM after other text, as certtool writes it, and after blank lines.
+                     "(echo 'Public Key Info:'; echo '  modulus: 00:ff'; cat pkcs1.pem; echo end)"
+                     " > dump.pem && (echo; echo; cat public.pem) > blank.pem && "
+                     "chmod 600 key.aes priv.txt *.pem key.der bare.txt");
     }
     // bootseal's image with the same keys under its fixed names, in a folder of its own.
     Bytes bootseal_image(const char* chip, const char* mode, bool with_aes = true) {
@@ -62,6 +68,8 @@ TEST_F(Sign, MakesBootsealsImageByteForByteWithEveryKeyForm) {
         {"341", "2", {"--aes-key", "key.aes", "--rsa-key", "pkcs8.pem", "--rsa-pub", "pub.txt"}},
         {"341", "2", {"--aes-key", "key.aes", "--rsa-key", "key.der", "--rsa-pub", "public.pem"}},
         {"341", "2", {"--aes-key", "key.aes", "--rsa-key", "priv.txt", "--rsa-pub", "public.pem"}},
+        {"341", "2", {"--aes-key", "key.aes", "--rsa-key", "bare.txt", "--rsa-pub", "barepub.txt"}},
+        {"341", "2", {"--aes-key", "key.aes", "--rsa-key", "dump.pem", "--rsa-pub", "blank.pem"}},
     };
     // The sample loader, and the same header over another payload and version.
     Bytes other = read_file(SAMPLE_LOADER);
@@ -246,6 +254,112 @@ TEST_F(Sign, KeygenTakesPemKeysAndWritesThemForOpenssl) {
     ASSERT_EQ(run.status, 0) << run.errors;
     EXPECT_NE(run.output.find("% of images cannot be signed with this key"), std::string::npos)
         << run.output;
+}
+
+// bootseal-verify and bootseal-keygen tell a key file's format as bootseal-sign does.
+TEST_F(Sign, EveryToolReadsTheKeyFormsSignReads) {
+    ASSERT_EQ(sign({"--quiet", "--chip", "341", "--secure", "2", "--aes-key", "key.aes",
+                    "--rsa-key", "priv.txt", "--rsa-pub", "pub.txt", "in.bin", "out.bin"})
+                  .status,
+              0);
+    const std::vector<std::string> verify = {"out.bin", "--chip",    "341",     "--secure",
+                                             "2",       "--aes-key", "key.aes", "--rsa-pub"};
+    struct Case {
+        const char* tool;
+        std::vector<std::string> args;
+    };
+    const Case cases[] = {
+        {VERIFY_EXE, {"barepub.txt"}},
+        {VERIFY_EXE, {"blank.pem"}},
+        {KEYGEN_EXE, {"--force", "--from-pem", "dump.pem"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        std::vector<std::string> args =
+            c.tool == std::string(VERIFY_EXE) ? verify : std::vector<std::string>{"--dir", "kg"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        shell_output("mkdir -p " + path("kg"));
+        const ToolRun run = run_program(c.tool, dir_, args);
+        EXPECT_EQ(run.status, 0) << run.output << run.errors;
+    }
+    EXPECT_EQ(shell_output("head -1 " + path("kg/rsa_pub.txt")),
+              shell_output("head -1 " + path("pub.txt")));
+}
+
+// No run writes over one of its own files, whatever name it is given by; only the image may
+// replace its input, as bootseal's does.
+TEST_F(Sign, TwoPathsOfOneFileAreRefusedBeforeAnythingIsDone) {
+    shell_output("cd " + dir_ +
+                 " && ln in.bin hard.bin && ln -s key.aes link.bin && mkdir sub kg && "
+                 "touch sig.bin unsigned.bin && cp pkcs1.pem kg/private.pem");
+    const std::vector<std::string> two_step = {"--chip",    "341",       "--secure",
+                                               "2",         "--aes-key", "key.aes",
+                                               "--rsa-pub", "pub.txt",   "--to-sign"};
+    const std::vector<std::string> attach = {"--chip", "341", "--secure", "2", "--attach"};
+    const std::vector<std::string> aes = {"--chip", "229", "--secure", "1", "--aes-key", "key.aes"};
+    struct Case {
+        const char* tool;
+        std::vector<std::string> base, args;
+        int status;
+        const char* says;
+    };
+    const Case cases[] = {
+        {SIGN_EXE,
+         two_step,
+         {"same.bin", "in.bin", "same.bin"},
+         2,
+         "the output 'same.bin' and the --to-sign block 'same.bin' are the same file"},
+        {SIGN_EXE,
+         two_step,
+         {"./hard.bin", "in.bin", "u.bin"},
+         2,
+         "the input 'in.bin' and the --to-sign block './hard.bin' are the same file"},
+        {SIGN_EXE,
+         two_step,
+         {"sub/../in.bin", "in.bin", "b.bin"},
+         2,
+         "the input 'in.bin' and the --to-sign block 'sub/../in.bin'"},
+        {SIGN_EXE,
+         aes,
+         {"in.bin", "link.bin"},
+         2,
+         "the output 'link.bin' and the --aes-key file 'key.aes'"},
+        {SIGN_EXE,
+         {"--chip", "341", "--secure", "2", "--aes-key", "key.aes", "--rsa-key"},
+         {"pkcs1.pem", "--rsa-pub", "./pkcs1.pem", "in.bin", "out.bin"},
+         2,
+         "the --rsa-key file 'pkcs1.pem' and the --rsa-pub file './pkcs1.pem'"},
+        {SIGN_EXE,
+         attach,
+         {"sig.bin", "unsigned.bin", "sig.bin"},
+         2,
+         "the output 'sig.bin' and the --attach signature 'sig.bin'"},
+        {SIGN_EXE,
+         attach,
+         {"./unsigned.bin", "unsigned.bin", "out.bin"},
+         2,
+         "the unsigned image 'unsigned.bin' and the --attach signature './unsigned.bin'"},
+        {KEYGEN_EXE,
+         {"--dir", "kg", "--pem", "--force", "--from-pem"},
+         {"kg/private.pem"},
+         2,
+         "the --from-pem key 'kg/private.pem' and the output 'kg/private.pem'"},
+        // In place, also through a link; two new names in one folder are two files.
+        {SIGN_EXE, two_step, {"new-block.bin", "in.bin", "new-image.bin"}, 0, ""},
+        {SIGN_EXE, aes, {"in.bin", "./hard.bin"}, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.front() + " " + c.args.back());
+        const std::string before = shell_output("cd " + dir_ + " && ls -AR && md5sum *.* kg/*");
+        std::vector<std::string> args = c.base;
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const ToolRun run = run_program(c.tool, dir_, args);
+        EXPECT_EQ(run.status, c.status) << run.errors;
+        EXPECT_NE(run.errors.find(c.says), std::string::npos) << run.errors;
+        if (c.status == 2) {
+            EXPECT_EQ(shell_output("cd " + dir_ + " && ls -AR && md5sum *.* kg/*"), before);
+        }
+    }
 }
 
 }  // namespace

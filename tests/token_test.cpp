@@ -164,3 +164,83 @@ TEST_F(Token, FailuresSayWhatWasWrongAndWriteNothing) {
 }
 
 }  // namespace
+
+// Every way a PIN can reach a URI, on the paths that succeed and on those that fail: the PIN is
+// in no output of either tool, text or JSON, and a pin-source others may read is warned about.
+TEST_F(Token, NoOutputShowsThePin) {
+    const std::string pin = "73915642";
+    shell_output("cd " + dir_ +
+                 " && softhsm2-util --init-token --free --label secret --so-pin 0000 --pin " + pin +
+                 " >/dev/null && openssl pkcs8 -topk8 -nocrypt -in " + kKeys +
+                 "pair-high/private.pem -out k.pem && softhsm2-util --import k.pem --token secret "
+                 "--label signer --id 09 --pin " +
+                 pin + " >/dev/null && rm k.pem");
+    write_text(path("open.pin"), pin + "\n");
+    chmod(path("open.pin").c_str(), 0644);
+    write_text(path("closed.pin"), pin + "\n");
+    chmod(path("closed.pin").c_str(), 0600);
+    chmod(path("aes.txt").c_str(), 0600);
+    const std::string key = "pkcs11:token=secret;object=signer?" + kModule;
+    const std::string made = "pkcs11:token=secret;object=made;id=%0A?" + kModule;
+    const std::string warning = "warning: '" + path("open.pin") +
+                                "' may be read by other users (mode 0644); a PIN belongs in a file "
+                                "of mode 0600";
+    struct Case {
+        const char* tool;
+        std::string uri;
+        std::vector<std::string> more;
+        int status;
+        std::string says;  // in standard output on success, else in standard error
+    };
+    const Case cases[] = {
+        {SIGN_EXE, "pkcs11:token=imp;id=%0?pin-value=" + pin, {}, 2,
+         "malformed PKCS#11 URI 'pkcs11:token=imp;id=%0?pin-value=...'"},
+        {KEYGEN_EXE, "pkcs11:token=imp;id=%0?pin-value=" + pin, {}, 2,
+         "malformed PKCS#11 URI 'pkcs11:token=imp;id=%0?pin-value=...'"},
+        {SIGN_EXE, "pkcs11:token=secret;colour=red?pin-value=" + pin, {}, 2,
+         "'pkcs11:token=secret;colour=...?pin-value=...' has attributes this tool does not know"},
+        {KEYGEN_EXE, "pkcs11:token=secret;pin=" + pin + "?pin-value=" + pin, {}, 2,
+         "'pkcs11:token=secret;pin=...?pin-value=...' has attributes"},
+        // A separator inside the value must not cut the PIN in two halves, one of them shown.
+        {SIGN_EXE, "pkcs11:x=1;pin-value=7391;5642?5642", {}, 2,
+         "'pkcs11:x=...;pin-value=...;...?...'"},
+        {SIGN_EXE, "PKCS11:token=none?" + kModule + "&pin-value=" + pin, {}, 1, "no token matches"},
+        // p11-kit logs in with the last pin-value.
+        {SIGN_EXE, key + "&pin-value=0000&pin-value=" + pin, {}, 0,
+         "rsa private key  pkcs11:token=secret;object=signer?" + kModule +
+             "&pin-value=...&pin-value=... (token)"},
+        {SIGN_EXE, key + "&pin-value=0000&pin-value=" + pin, {"--json"}, 0,
+         "\"rsa_private_key\": \"pkcs11:token=secret;object=signer?" + kModule +
+             "&pin-value=...&pin-value=... (token)\""},
+        {SIGN_EXE, key + "&pin-value=" + pin + "&pin-value=0000", {}, 1,
+         "cannot log in to token 'secret': wrong PIN"},
+        {KEYGEN_EXE, made + "&pin-value=" + pin + "&pin-value=0000", {}, 1,
+         "cannot log in to token 'secret': wrong PIN"},
+        {SIGN_EXE, key + "&pin-source=file:" + path("open.pin"), {}, 0, warning},
+        {KEYGEN_EXE, made + "&pin-source=" + path("open.pin"), {}, 0, warning},
+        {SIGN_EXE, key + "&pin-source=" + path("closed.pin"), {}, 0, "signature        verified"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.uri + (c.more.empty() ? "" : " " + c.more[0]));
+        std::vector<std::string> args = {"--pkcs11", c.uri, "--min-top-byte", "0x80",
+                                         "--dir",    "kg"};
+        if (c.tool == std::string(SIGN_EXE)) {
+            args = {"--chip", "341", "--secure", "2", "--aes-key", "aes.txt", "--rsa-key", c.uri};
+            args.insert(args.end(), c.more.begin(), c.more.end());
+            args.insert(args.end(), {"in.bin", "out.bin"});
+        }
+        shell_output("cd " + dir_ + " && rm -rf kg out.bin && mkdir kg");
+        const ToolRun run = run_program(c.tool, dir_, args);
+        EXPECT_EQ(run.status, c.status) << run.errors;
+        const std::string& shown = c.status == 0 && c.says != warning ? run.output : run.errors;
+        EXPECT_NE(shown.find(c.says), std::string::npos) << shown;
+        EXPECT_EQ(run.errors.find("warning:") != std::string::npos, c.says == warning);
+        EXPECT_EQ((run.output + run.errors).find(pin), std::string::npos) << "the PIN was shown";
+        // Its halves too, where no digest may hold four such digits by chance.
+        for (const char* half : {"7391", "5642"}) {
+            if (c.status != 0) {
+                EXPECT_EQ(run.errors.find(half), std::string::npos) << half;
+            }
+        }
+    }
+}

@@ -212,7 +212,7 @@ void check_rsa_signature(const uint8_t header_digest[kDigestSize], const VerifyR
     rsa_key_init(&file_key);
     std::string why;
     int read = 0;
-    if (is_pem_or_der_key_file(pub_path.c_str())) {
+    if (key_file_format(pub_path.c_str()) != KeyFileFormat::kText) {
         read = read_pem_public_key(pub_path.c_str(), &file_key, &why);
     } else {
         mbedtls_mpi* const pub_values[] = {&file_key.N, &file_key.E};
