@@ -44,6 +44,8 @@ const char kUsage[] =
     "  --from-pem KEY\n"
     "              take the pair of an existing RSA private key (PEM or DER, PKCS#1 or\n"
     "              PKCS#8) instead of generating one\n"
+    "  --passphrase-file FILE\n"
+    "              with --from-pem: the passphrase of an encrypted key, the file's first line\n"
     "  --pkcs11 URI\n"
     "              generate the pair inside the PKCS#11 token the pkcs11: URI names (label\n"
     "              and id from the URI); only rsa_pub.txt (and public.pem) is written\n"
@@ -121,7 +123,8 @@ double unsignable_share(const RsaKeyContext& key) {
 }
 
 // Generates a new pair, or reads the one of a PEM or DER file. Returns 0 or 1 after saying why.
-int make_key(const char* from_pem, RsaKeyContext* key, mbedtls_ctr_drbg_context* drbg) {
+int make_key(const char* from_pem, bool with_pem, RsaKeyContext* key,
+             mbedtls_ctr_drbg_context* drbg) {
     if (from_pem == nullptr) {
         const int result = generate_rsa_key(key, mbedtls_ctr_drbg_random, drbg);
         if (result == 0) return 0;
@@ -129,9 +132,16 @@ int make_key(const char* from_pem, RsaKeyContext* key, mbedtls_ctr_drbg_context*
         return 1;
     }
     std::string why;
-    if (read_pem_private_key(from_pem, key, &why) != 0) {
+    bool encrypted = false;
+    if (read_pem_private_key(from_pem, key, &why, &encrypted) != 0) {
         fprintf(stderr, "bootseal-keygen: %s; nothing written\n", why.c_str());
         return 1;
+    }
+    if (encrypted) {
+        fprintf(stderr,
+                "bootseal-keygen: note: %s is encrypted; rsa_priv.txt%s hold%s the key "
+                "decrypted, readable by its owner only\n",
+                from_pem, with_pem ? " and private.pem" : "", with_pem ? "" : "s");
     }
     if (key->len != kKeyBytes) {
         fprintf(stderr,
@@ -158,6 +168,7 @@ int main(int argc, char** argv) {
                                       {"pem", no_argument, nullptr, 'p'},
                                       {"pkcs11", required_argument, nullptr, 'P'},
                                       {"min-top-byte", required_argument, nullptr, 'm'},
+                                      {"passphrase-file", required_argument, nullptr, 'W'},
                                       {"help", no_argument, nullptr, 'h'},
                                       {"version", no_argument, nullptr, 'v'},
                                       {nullptr, 0, nullptr, 0}};
@@ -165,6 +176,7 @@ int main(int argc, char** argv) {
     bool with_aes = false, force = false, with_pem = false;
     const char* from_pem = nullptr;
     const char* token_uri = nullptr;
+    const char* passphrase_file = nullptr;
     unsigned min_top_byte = 0xFF;
     opterr = 0;
     for (;;) {
@@ -189,6 +201,9 @@ int main(int argc, char** argv) {
             case 'P':
                 token_uri = optarg;
                 break;
+            case 'W':
+                passphrase_file = optarg;
+                break;
             case 'm': {
                 char* end = nullptr;
                 const unsigned long value = strtoul(optarg, &end, 0);
@@ -209,6 +224,11 @@ int main(int argc, char** argv) {
         }
     }
     if (optind != argc) return usage_error("takes no arguments besides options");
+    if (passphrase_file != nullptr && from_pem == nullptr) {
+        return usage_error("--passphrase-file needs --from-pem");
+    }
+    warn_if_readable_by_others("bootseal-keygen", passphrase_file, "a passphrase");
+    set_passphrase_file(passphrase_file);
     if (token_uri != nullptr) {
         std::string why;
         if (from_pem != nullptr || with_aes) {
@@ -276,7 +296,7 @@ int main(int argc, char** argv) {
         close_token();
         if (status != 0) fprintf(stderr, "bootseal-keygen: %s; nothing written\n", why.c_str());
     } else if (status == 0) {
-        status = make_key(from_pem, &key, &drbg);
+        status = make_key(from_pem, with_pem, &key, &drbg);
     }
     unsigned char aes_key[16] = {0};
     if (status == 0 && with_aes && mbedtls_ctr_drbg_random(&drbg, aes_key, sizeof(aes_key)) != 0) {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "image/transcript.hpp"
+#include "secure/key_diagnosis.hpp"
 #include "secure/pem_keys.hpp"
 #include "secure/stack_wipe.hpp"
 
@@ -52,6 +53,9 @@ int load_rsa_values(const char* path, mbedtls_mpi* const* values, size_t count) 
     const int result = read_rsa_file(path, values, count);
     if (result == kRsaFileMissing) {
         say(" failed\n  ! Could not open %s\n  ! Please run rsa_genkey first\n\n", path);
+    } else if (result != 0 && sources.pem_keys) {
+        // The companions name any file: say what it is rather than the reader's code.
+        say(" failed\n  ! %s\n\n", explain_key_refusal(path, count > 2, 0).c_str());
     } else if (result != 0) {
         say(" failed\n  ! mbedtls_mpi_read_file returned %d\n\n", result);
     }

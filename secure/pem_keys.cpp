@@ -10,6 +10,8 @@
 #include <mbedtls/platform_util.h>
 #include <mbedtls/rsa.h>
 #include <mbedtls/version.h>
+#include <fcntl.h>
+#include <mbedtls/base64.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -17,11 +19,17 @@
 #include <cstdio>
 #include <cstring>
 
+#include "secure/encrypted_pkcs8.hpp"
+#include "secure/key_diagnosis.hpp"
 #include "secure/mpi_try.hpp"
 
 namespace {
 
 constexpr size_t kMaxPassphrase = 256;
+
+// The file whose first line is the passphrase of an encrypted key, or nullptr to ask on the
+// terminal.
+const char* passphrase_file = nullptr;
 
 // Parses a private key. Since 3.0 the parser takes a random generator, for the blinding of the
 // consistency check it may run; 2.x parses without one.
@@ -91,7 +99,7 @@ bool read_key_bytes(const char* path, std::string* bytes, size_t* start, size_t*
 // Asks for the passphrase on the terminal without echo. Returns its length, or -1 when the run
 // has no terminal to ask on: standard input must be one, so that a run from a script or a build
 // system fails at once instead of waiting for someone to type.
-int ask_passphrase(const char* path, char passphrase[kMaxPassphrase]) {
+int ask_on_terminal(const char* path, char passphrase[kMaxPassphrase]) {
     if (!isatty(STDIN_FILENO)) return -1;
     FILE* tty = fopen("/dev/tty", "r+");
     if (tty == nullptr) return -1;
@@ -118,25 +126,55 @@ int ask_passphrase(const char* path, char passphrase[kMaxPassphrase]) {
     return static_cast<int>(length);
 }
 
-std::string mbedtls_reason(int code) {
-    switch (code) {
-        case MBEDTLS_ERR_PK_KEY_INVALID_FORMAT:
-            return "not a PEM or DER key";
-        case MBEDTLS_ERR_PK_PASSWORD_MISMATCH:
-        case MBEDTLS_ERR_PKCS5_PASSWORD_MISMATCH:
-        case MBEDTLS_ERR_PEM_PASSWORD_MISMATCH:
-            return "wrong passphrase";
-        case MBEDTLS_ERR_PKCS5_FEATURE_UNAVAILABLE:
-            return "encrypted in a way this build of mbedtls cannot undo; re-encrypt it with "
-                   "'openssl rsa -aes128 -traditional' or decrypt it with 'openssl pkey'";
-        case MBEDTLS_ERR_PK_FEATURE_UNAVAILABLE:
-            return "a key format or cipher this build cannot read";
-        default:
-            break;
+// Reads the first line of the passphrase file, without its line end, through no buffer but
+// passphrase. Returns its length, or -1 with the reason in *why.
+int read_passphrase_file(char passphrase[kMaxPassphrase], std::string* why) {
+    const int fd = open(passphrase_file, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        *why = std::string("cannot open '") + passphrase_file + "': " + strerror(errno);
+        return -1;
     }
-    char text[32];
-    snprintf(text, sizeof(text), "error -0x%04X", static_cast<unsigned>(-code));
-    return std::string("not a usable RSA key (") + text + ")";
+    size_t length = 0;
+    char c = 0;
+    ssize_t got = 0;
+    while (length < kMaxPassphrase && (got = read(fd, &c, 1)) == 1 && c != '\n') {
+        passphrase[length++] = c;
+    }
+    const bool failed = got < 0;
+    close(fd);
+    c = 0;
+    if (length > 0 && passphrase[length - 1] == '\r') passphrase[--length] = '\0';
+    if (failed || length >= kMaxPassphrase) {
+        *why = std::string("'") + passphrase_file + "': " +
+               (failed ? "read error" : "its first line is longer than 255 bytes");
+        return -1;
+    }
+    passphrase[length] = '\0';
+    return static_cast<int>(length);
+}
+
+// The passphrase of the encrypted key at path: from the passphrase file, else typed on the
+// terminal. Returns its length, or -1 with the reason in *why (an empty one is refused: no tool
+// encrypts a key under nothing, so it is a mistake in the file or a slip of the finger).
+int get_passphrase(const char* path, char passphrase[kMaxPassphrase], std::string* why) {
+    int length = 0;
+    if (passphrase_file != nullptr) {
+        length = read_passphrase_file(passphrase, why);
+        if (length == 0) {
+            *why = std::string("the first line of '") + passphrase_file +
+                   "' is empty: put the passphrase of '" + path + "' there";
+        }
+    } else {
+        length = ask_on_terminal(path, passphrase);
+        if (length < 0) {
+            *why = std::string("'") + path +
+                   "' is encrypted: give its passphrase with --passphrase-file FILE, or run on a "
+                   "terminal to type it";
+        } else if (length == 0) {
+            *why = std::string("no passphrase was typed for '") + path + "'";
+        }
+    }
+    return length > 0 ? length : -1;
 }
 
 // Copies the RSA values of a parsed key into key.
@@ -184,41 +222,96 @@ KeyFileFormat key_file_format(const char* path) {
     return format;
 }
 
-int read_pem_private_key(const char* path, RsaKeyContext* key, std::string* why) {
+bool read_key_file_bytes(const char* path, std::string* bytes, std::string* why) {
+    return read_whole_key_file(path, bytes, why);
+}
+
+bool decode_pem_block(const char* data, size_t size, std::string* label, std::string* der) {
+    size_t start = 0;
+    if (key_bytes_format(data, size, &start) != KeyFileFormat::kPem) return false;
+    const std::string text(data + start, size - start);
+    const size_t label_end = text.find("-----", 10);
+    const size_t body = text.find('\n', 10);
+    if (label_end == std::string::npos || body == std::string::npos || label_end > body) {
+        return false;
+    }
+    *label = text.substr(11, label_end - 11);
+    const size_t footer = text.find("-----END " + *label + "-----", body);
+    if (footer == std::string::npos) return false;
+    const auto* from = reinterpret_cast<const unsigned char*>(text.data()) + body + 1;
+    const size_t body_size = footer - body - 1;
+    size_t decoded = 0;
+    der->assign(body_size, '\0');
+    const int result = mbedtls_base64_decode(reinterpret_cast<unsigned char*>(&(*der)[0]),
+                                             der->size(), &decoded, from, body_size);
+    if (result != 0) decoded = 0;
+    mbedtls_platform_zeroize(&(*der)[decoded], der->size() - decoded);
+    der->resize(decoded);
+    return result == 0;
+}
+
+void set_passphrase_file(const char* path) { passphrase_file = path; }
+
+int read_pem_private_key(const char* path, RsaKeyContext* key, std::string* why,
+                         bool* was_encrypted) {
     std::string bytes;
     size_t start = 0, size = 0;
     if (!read_key_bytes(path, &bytes, &start, &size, why)) return -1;
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.data()) + start;
+    // Encrypted PKCS#8, in PEM or DER, is undone here; everything else by the key parser.
+    std::string label, der;
+    if (!decode_pem_block(bytes.data(), bytes.size() - 1, &label, &der) ||
+        label != "ENCRYPTED PRIVATE KEY") {
+        der.assign(reinterpret_cast<const char*>(data), size);
+    }
+    const bool pkcs8 =
+        is_encrypted_pkcs8(reinterpret_cast<const uint8_t*>(der.data()), der.size());
+    std::string plain(der.size(), '\0');
     mbedtls_pk_context pk;
     mbedtls_pk_init(&pk);
     char passphrase[kMaxPassphrase] = {0};
-    int result = parse_key(&pk, data, size, nullptr, 0);
+    const auto* secret = reinterpret_cast<const unsigned char*>(passphrase);
+    int result = pkcs8 ? MBEDTLS_ERR_PK_PASSWORD_REQUIRED : parse_key(&pk, data, size, nullptr, 0);
+    bool explained = false;
     if (result == MBEDTLS_ERR_PK_PASSWORD_REQUIRED) {
-        const int length = ask_passphrase(path, passphrase);
+        if (was_encrypted != nullptr) *was_encrypted = true;
+        const int length = get_passphrase(path, passphrase, why);
+        explained = length < 0;
         if (length < 0) {
-            *why = std::string(path) +
-                   " is encrypted: its passphrase can only be typed on a terminal (or decrypt "
-                   "it first with openssl pkey)";
             result = -1;
+        } else if (pkcs8) {
+            size_t plain_size = 0;
+            const auto* encrypted = reinterpret_cast<const uint8_t*>(der.data());
+            result = decrypt_pkcs8(encrypted, der.size(), secret, static_cast<size_t>(length),
+                                   reinterpret_cast<uint8_t*>(&plain[0]), &plain_size, why);
+            if (result == 0) {
+                result = parse_key(&pk, reinterpret_cast<const unsigned char*>(plain.data()),
+                                   plain_size, nullptr, 0);
+                // A wrong passphrase whose padding happened to come out right.
+                if (result != 0) *why = "wrong passphrase (or the file is damaged)";
+            } else if (result == kPkcs8NotPbes2) {
+                result = parse_key(&pk, encrypted, der.size(), secret,
+                                   static_cast<size_t>(length));
+            }
+            if (result != 0 && !why->empty()) {
+                *why = std::string("'") + path + "': " + *why;
+                explained = true;
+            }
         } else {
             mbedtls_pk_free(&pk);
             mbedtls_pk_init(&pk);
-            const auto* secret = reinterpret_cast<const unsigned char*>(passphrase);
             result = parse_key(&pk, data, size, secret, static_cast<size_t>(length));
-            if (result != 0) *why = std::string(path) + ": " + mbedtls_reason(result);
         }
-    } else if (result != 0) {
-        *why = std::string(path) + ": " + mbedtls_reason(result);
     }
-    if (result == 0 && mbedtls_pk_get_type(&pk) != MBEDTLS_PK_RSA) {
-        *why = std::string(path) + " holds a key that is not RSA";
-        result = -1;
-    }
+    if (result == 0 && mbedtls_pk_get_type(&pk) != MBEDTLS_PK_RSA) result = -1;
+    if (result != 0 && !explained) *why = explain_key_refusal(path, true, result);
     if (result == 0 && export_rsa(&pk, key, true) != 0) {
-        *why = std::string(path) + ": the RSA values cannot be read";
+        *why = std::string("'") + path + "': the RSA values cannot be read";
         result = -1;
     }
     mbedtls_platform_zeroize(passphrase, sizeof(passphrase));
+    mbedtls_platform_zeroize(&plain[0], plain.size());
+    mbedtls_platform_zeroize(&der[0], der.size());
     mbedtls_platform_zeroize(&bytes[0], bytes.size());
     mbedtls_pk_free(&pk);
     return result == 0 ? 0 : -1;
@@ -232,13 +325,11 @@ int read_pem_public_key(const char* path, RsaKeyContext* key, std::string* why) 
     mbedtls_pk_context pk;
     mbedtls_pk_init(&pk);
     int result = mbedtls_pk_parse_public_key(&pk, data, size);
+    if (result == 0 && mbedtls_pk_get_type(&pk) != MBEDTLS_PK_RSA) result = -1;
     if (result != 0) {
-        *why = std::string(path) + ": " + mbedtls_reason(result);
-    } else if (mbedtls_pk_get_type(&pk) != MBEDTLS_PK_RSA) {
-        *why = std::string(path) + " holds a key that is not RSA";
-        result = -1;
+        *why = explain_key_refusal(path, false, result);
     } else if (export_rsa(&pk, key, false) != 0) {
-        *why = std::string(path) + ": the RSA values cannot be read";
+        *why = std::string("'") + path + "': the RSA values cannot be read";
         result = -1;
     }
     mbedtls_pk_free(&pk);

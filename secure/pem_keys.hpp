@@ -22,9 +22,23 @@ KeyFileFormat key_bytes_format(const char* data, size_t size, size_t* pem_start)
 // The format of the key file at path; a file that cannot be read is kText, whose reader says why.
 KeyFileFormat key_file_format(const char* path);
 
+// Reads the whole key file (at most 64 KiB) through no buffer but *bytes, and a NUL after it.
+// Returns false with the reason in *why.
+bool read_key_file_bytes(const char* path, std::string* bytes, std::string* why);
+
+// Decodes the first PEM block in data into *der (which the caller wipes), its armour's name
+// ("PRIVATE KEY", "CERTIFICATE" ...) into *label. Returns false when there is none to decode.
+bool decode_pem_block(const char* data, size_t size, std::string* label, std::string* der);
+
+// Takes the passphrase of an encrypted key from the first line of the file at path (kept, not
+// copied: it must outlive the reads) instead of asking on the terminal; nullptr asks again.
+void set_passphrase_file(const char* path);
+
 // Reads an RSA private key: N, E, D, P, Q, DP, DQ and QP, and the key length. An encrypted key
-// asks for its passphrase on the terminal. Returns 0, or -1 with the reason in *why.
-int read_pem_private_key(const char* path, RsaKeyContext* key, std::string* why);
+// takes its passphrase from the passphrase file, or asks on the terminal, and sets
+// *was_encrypted. Returns 0, or -1 with the reason in *why.
+int read_pem_private_key(const char* path, RsaKeyContext* key, std::string* why,
+                         bool* was_encrypted = nullptr);
 
 // Reads an RSA public key (N and E). Returns 0, or -1 with the reason in *why.
 int read_pem_public_key(const char* path, RsaKeyContext* key, std::string* why);

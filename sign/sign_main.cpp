@@ -44,6 +44,8 @@ const char kUsage[] =
     "  --rsa-key KEY       the RSA private key: rsa_priv.txt's format, a PEM or DER key\n"
     "                      (PKCS#1 or PKCS#8; an encrypted one asks for its passphrase), or\n"
     "                      a key in a PKCS#11 token, named by a pkcs11: URI\n"
+    "  --passphrase-file FILE\n"
+    "                      the passphrase of an encrypted --rsa-key: the file's first line\n"
     "  --rsa-pub FILE      the RSA public key: rsa_pub.txt's format or PEM; optional with a\n"
     "                      PEM or DER private key, or a token that holds it\n"
     "  --to-sign BLOCK     sign in two steps: write OUTPUT with a zero signature, and BLOCK,\n"
@@ -67,6 +69,7 @@ struct Options {
     const char* rsa_pub = nullptr;
     const char* to_sign = nullptr;
     const char* attach = nullptr;
+    const char* passphrase_file = nullptr;
     bool json = false, quiet = false;
     const char* input = nullptr;
     const char* output = nullptr;
@@ -135,6 +138,7 @@ int parse_options(int argc, char** argv, Options* o) {
                                       {"rsa-pub", required_argument, nullptr, 'p'},
                                       {"to-sign", required_argument, nullptr, 't'},
                                       {"attach", required_argument, nullptr, 'A'},
+                                      {"passphrase-file", required_argument, nullptr, 'P'},
                                       {"json", no_argument, nullptr, 'j'},
                                       {"quiet", no_argument, nullptr, 'q'},
                                       {"help", no_argument, nullptr, 'h'},
@@ -174,6 +178,9 @@ int parse_options(int argc, char** argv, Options* o) {
                 break;
             case 'A':
                 o->attach = optarg;
+                break;
+            case 'P':
+                o->passphrase_file = optarg;
                 break;
             case 'j':
                 o->json = true;
@@ -227,6 +234,9 @@ int parse_options(int argc, char** argv, Options* o) {
     if (o->rsa_key != nullptr && is_pkcs11_uri(o->rsa_key) &&
         check_pkcs11_uri(o->rsa_key, &why) != 0) {
         return usage_error(why);
+    }
+    if (o->passphrase_file != nullptr && (o->rsa_key == nullptr || is_pkcs11_uri(o->rsa_key))) {
+        return usage_error("--passphrase-file needs --rsa-key naming a PEM or DER key file");
     }
     if (rsa && o->attach == nullptr && o->to_sign == nullptr && o->rsa_key == nullptr) {
         return usage_error("an RSA-signed image needs --rsa-key (or --to-sign for two steps)");
@@ -298,6 +308,8 @@ int seal(const Options& o) {
     const bool token = o.rsa_key != nullptr && is_pkcs11_uri(o.rsa_key);
     warn_if_readable_by_others("bootseal-sign", o.aes_key, "a secret key");
     warn_if_readable_by_others("bootseal-sign", token ? nullptr : o.rsa_key, "a secret key");
+    warn_if_readable_by_others("bootseal-sign", o.passphrase_file, "a passphrase");
+    set_passphrase_file(o.passphrase_file);
     if (token) {
         warn_if_readable_by_others("bootseal-sign", pkcs11_pin_source(o.rsa_key).c_str(), "a PIN");
     }

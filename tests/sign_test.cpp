@@ -172,7 +172,7 @@ TEST_F(Sign, FailuresSayWhyAndWriteNothing) {
          "openssl rsa -in pkcs1.pem -aes128 -passout pass:x -out enc.pem 2>/dev/null",
          {"--chip", "341", "--secure", "2", "--aes-key", "key.aes", "--rsa-key", "enc.pem"},
          1,
-         "enc.pem is encrypted"},
+         "'enc.pem' is encrypted"},
         {"a signature of the wrong length",
          "head -c 100 /dev/zero > short.sig",
          {"--chip", "341", "--secure", "2", "--attach", "short.sig", "in.bin", "out.bin"},

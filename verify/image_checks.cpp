@@ -17,6 +17,7 @@
 #include "image/image_layout.hpp"
 #include "secure/aes_cipher.hpp"
 #include "secure/key_files.hpp"
+#include "secure/key_diagnosis.hpp"
 #include "secure/pem_keys.hpp"
 #include "secure/sealing.hpp"
 #include "secure/wr_key.hpp"
@@ -218,7 +219,7 @@ void check_rsa_signature(const uint8_t header_digest[kDigestSize], const VerifyR
         mbedtls_mpi* const pub_values[] = {&file_key.N, &file_key.E};
         read = read_rsa_file(pub_path.c_str(), pub_values, 2);
         if (read != 0 && read != kRsaFileMissing) {
-            why = format("%s: mbedtls_mpi_read_file returned %d", pub_path.c_str(), read);
+            why = explain_key_refusal(pub_path.c_str(), false, 0);
         }
     }
     if (read == kRsaFileMissing && !request.rsa_pub_named) {
