@@ -31,6 +31,11 @@ const ChipProfile& select_chip_profile(int chip_id) {
     return kChipProfiles[kProfileCount - 1];
 }
 
+const ChipProfile* chip_profiles(size_t* count) {
+    *count = kProfileCount;
+    return kChipProfiles;
+}
+
 HeaderLayout header_layout(const ChipProfile& profile) {
     const size_t tag = profile.tag_offset;
     return {tag, tag + kChecksumFromTag, tag + kCountFromTag, tag + kTableFromTag};

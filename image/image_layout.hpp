@@ -68,6 +68,11 @@ struct ChipProfile {
 // Returns the profile row of chip_id; unknown identifiers take the catch-all row.
 const ChipProfile& select_chip_profile(int chip_id);
 
+// Returns the rows of the profile table, the catch-all row last, and their number in count: for a
+// description that lists which chips share a fact. A chip's own facts come from
+// select_chip_profile.
+const ChipProfile* chip_profiles(size_t* count);
+
 // Returns the offsets of the chip-dependent header fields of a profile.
 HeaderLayout header_layout(const ChipProfile& profile);
 

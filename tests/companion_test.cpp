@@ -73,7 +73,7 @@ TEST_F(Companions, KeygenThenEveryKindOfImageThenVerifyPasses) {
         // Nothing left in a secure image of chip 227 confirms its AES key.
         const bool confirmable = std::string(c.chip) != "227";
         EXPECT_NE(checked.output.find(confirmable
-                                          ? "result           OK    every check passed\n"
+                                          ? "result           OK         every check passed\n"
                                           : "result           UNCHECKED  4 passed, 3 could not be "
                                             "made (payload decrypts, image digest, signature): "
                                             "see their lines\n"),
@@ -106,11 +106,12 @@ TEST_F(Companions, VerifyReportsEachCheckOnItsOwnLine) {
         std::string name = line.substr(0, 16);  // names are padded to sixteen columns
         name.erase(name.find_last_not_of(' ') + 1);
         actual_order += name + ";";
-        EXPECT_EQ(line.substr(17, 6), "OK    ") << line;
+        EXPECT_EQ(line.substr(17, 11), "OK         ") << line;
     }
     EXPECT_EQ(actual_order, expected_order);
-    EXPECT_NE(run.output.find("rsa key          OK    the header's key is the one in ./rsa_pub.txt"),
-              std::string::npos);
+    EXPECT_NE(
+        run.output.find("rsa key          OK         the header's key is the one in ./rsa_pub.txt"),
+        std::string::npos);
 }
 
 struct Corruption {
@@ -166,14 +167,16 @@ TEST_F(Companions, WrongKeysAreNamedInTheFailure) {
     write_text(path("other/aes.txt"), "ffeeddccbbaa99887766554433221100");
     ToolRun run = verify("aes.bin", "229", "1", {"--keys", path("other")});
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.output.find("aes signature    FAIL  decrypts to "), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("aes signature    FAIL       decrypts to "), std::string::npos)
+        << run.output;
     EXPECT_NE(run.output.find(path("other/aes.txt")), std::string::npos);
     EXPECT_NE(run.output.find("image digest     FAIL"), std::string::npos);
     run = verify("wr.bin", "229", "3", {"--keys", path("other")});
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.output.find("wrapped key      FAIL  unwraps to a key that is not the key of " +
-                              path("other/aes.txt")),
-              std::string::npos)
+    EXPECT_NE(
+        run.output.find("wrapped key      FAIL       unwraps to a key that is not the key of " +
+                        path("other/aes.txt")),
+        std::string::npos)
         << run.output;
 
     sample("341");
@@ -185,9 +188,9 @@ TEST_F(Companions, WrongKeysAreNamedInTheFailure) {
     write_file(path("other/rsa_pub.txt"), read_file(keys + "pair-a/rsa_pub.txt"));
     run = verify("rsa.bin", "341", "2", {"--keys", path("other")});
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.output.find("rsa signature    OK    verifies with the header's key"),
+    EXPECT_NE(run.output.find("rsa signature    OK         verifies with the header's key"),
               std::string::npos);
-    EXPECT_NE(run.output.find("rsa key          FAIL  the header's key is not the one in " +
+    EXPECT_NE(run.output.find("rsa key          FAIL       the header's key is not the one in " +
                               path("other/rsa_pub.txt")),
               std::string::npos)
         << run.output;
@@ -207,15 +210,15 @@ TEST_F(Companions, DecryptWritesThePlaintextAndJsonCarriesTheSameResults) {
     EXPECT_EQ(shell_output("python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); "
                            "print(d[\"result\"], len(d[\"checks\"]), d[\"kind\"])' " +
                            path("report.json")),
-              "OK 10 AES-signed\n");
+              "ok 11 AES-signed\n");
 }
 
 TEST_F(Companions, UsageErrorsExitWithTwo) {
     sample("229");
     const std::vector<std::vector<std::string>> bad = {
         {},
-        {"in.bin"},
         {"in.bin", "--chip", "229"},
+        {"in.bin", "--strict"},
         {"in.bin", "--chip", "abc", "--secure", "0"},
         {"in.bin", "--chip", "229", "--secure", "1x"},
         {"in.bin", "other.bin", "--chip", "229", "--secure", "0"},
@@ -245,7 +248,7 @@ TEST_F(Companions, UsageErrorsExitWithTwo) {
     write_file(path("short.bin"), Bytes(100, 0));
     const ToolRun short_image = verify("short.bin", "229", "0");
     EXPECT_EQ(short_image.status, 1);
-    EXPECT_NE(short_image.output.find("size             FAIL  100 bytes, expected 32768"),
+    EXPECT_NE(short_image.output.find("size             FAIL       100 bytes, expected 32768"),
               std::string::npos);
 }
 
@@ -275,15 +278,15 @@ TEST_F(Companions, VerifyPassesOnlyWhatItCheckedAndSaysWhatItCouldNot) {
         {"wrong key on a chip that cannot confirm it", {"--aes-key", "wrong.txt"}, "secure.bin", 0,
          "payload decrypts UNCHECKED  32256 bytes with wrong.txt; the AES key cannot be confirmed"},
         {"the same under --strict", {"--aes-key", "wrong.txt", "--strict"}, "secure.bin", 1,
-         "result           FAIL  3 of 7 checks failed"},
+         "result           FAIL       3 of 7 checks failed"},
         {"the public default key under --strict", {"--strict"}, "secure.bin", 1,
-         "aes key          FAIL  the built-in default key is public: --strict refuses it"},
+         "aes key          FAIL       the built-in default key is public: --strict refuses it"},
         {"an RSA image without its public key", {}, "rsa.bin", 0,
          "result           UNCHECKED  10 passed, 1 could not be made (rsa key): see their lines"},
         {"the same under --strict", {"--strict"}, "rsa.bin", 1,
-         "rsa key          FAIL  --strict refuses what cannot be checked: no ./rsa_pub.txt"},
+         "rsa key          FAIL       --strict refuses what cannot be checked: no ./rsa_pub.txt"},
         {"an endless device", {}, "zero", 1,
-         "size             FAIL  more than 32768 bytes (reading stopped one byte past)"},
+         "size             FAIL       more than 32768 bytes (reading stopped one byte past)"},
         {"a folder", {}, "folder", 3, "bootseal-verify: cannot read 'folder': Is a directory"},
         {"a report that cannot be written", {">full"}, "secure.bin", 1,
          "bootseal-verify: cannot write the report: No space left on device"},
@@ -300,6 +303,128 @@ TEST_F(Companions, VerifyPassesOnlyWhatItCheckedAndSaysWhatItCouldNot) {
             << run;
         EXPECT_NE(run.find(c.expected), std::string::npos) << run;
     }
+}
+
+struct JsonCase {
+    const char* name;
+    std::string args;  // a shell command line after the tool's name
+    int status;
+    const char* summary;   // a Python expression over the report d, printed, or "" for none
+    const char* expected;  // what it prints, or what standard error holds when there is no report
+};
+
+TEST_F(Companions, JsonReportsEveryOutcomeAsOneObject) {
+    const std::string keys = std::string(TEST_DATA_DIR) + "/keys/pair-high/";
+    Bytes loader = read_file(SAMPLE_LOADER);
+    std::fill(loader.begin() + 112, loader.begin() + 128, 0);  // no key stamp
+    write_file(path("in.bin"), loader);
+    ASSERT_EQ(seal({"229", "0"}, "plain.bin").status, 0);
+    sample("229");
+    ASSERT_EQ(seal({"229", "3"}, "wr.bin").status, 0);
+    ASSERT_EQ(seal({"229", "1"}, "aes.bin").status, 0);
+    Bytes bad = read_file(path("aes.bin"));
+    bad[300] ^= 1;
+    write_file(path("bad.bin"), bad);
+    write_file(path("\xff\xfe\xc0\xaf.bin"), read_file(path("aes.bin")));
+    write_file(path("rsa_priv.txt"), read_file(keys + "rsa_priv.txt"));
+    write_file(path("rsa_pub.txt"), read_file(keys + "rsa_pub.txt"));
+    sample("341");
+    ASSERT_EQ(seal({"341", "2"}, "rsa.bin").status, 0);
+    ASSERT_EQ(unlink(path("rsa_pub.txt").c_str()), 0);
+    write_text(path("bad.txt"), "not a key\n");
+    ASSERT_EQ(mkdir(path("folder").c_str(), 0755), 0);
+    ASSERT_TRUE(make_device(path("full"), 1, 7));
+    // The fingerprints are taken here, by Python, over the key bytes and the header's key fields.
+    write_text(
+        path("summary.py"),
+        "import hashlib, json, sys\n"
+        "d = json.load(open('out.json', encoding='utf-8'))\n"
+        "aes = hashlib.sha256(bytes.fromhex('2b7e151628aed2a6abf7158809cf4f3c')).hexdigest()\n"
+        "rsa = hashlib.sha256(open('rsa.bin', 'rb').read()[192:352]).hexdigest()\n"
+        "check = {c['name']: c for c in d.get('checks', [])}\n"
+        "print(eval(sys.argv[1]))\n");
+    const JsonCase cases[] = {
+        {"a pass, with the whole digests and the built-in key's fingerprint",
+         "aes.bin --chip 229 --secure 1 --json", 0,
+         "d['schema_version'], d['result'], d['passed'], d['keys']['aes']['fingerprint'] == aes, "
+         "d['keys']['rsa'], check['image digest']['stored'] == check['image digest']['computed'], "
+         "len(check['image digest']['stored']), check['data checksum']['stored'], d['error']",
+         "(1, 'ok', 10, True, {'source': 'none', 'file': None, 'fingerprint': None}, True, 64, "
+         "28519, None)"},
+        {"a failed check", "bad.bin --chip 229 --secure 1 --json", 1,
+         "d['result'], check['image digest']['status'], d['error']", "('fail', 'fail', None)"},
+        {"an RSA image checked against the header's own key",
+         "rsa.bin --chip 341 --secure 2 --json", 0,
+         "d['result'], d['unchecked'], check['rsa key']['status'], d['keys']['rsa']['source'], "
+         "d['keys']['rsa']['fingerprint'] == rsa",
+         "('unchecked', 1, 'unchecked', 'header', True)"},
+        {"the same with its public key", "rsa.bin --chip 341 --secure 2 --json --rsa-pub " + keys +
+         "rsa_pub.txt", 0, "d['result'], d['keys']['rsa']['source'], "
+         "d['keys']['rsa']['fingerprint'] == rsa", "('ok', 'file', True)"},
+        {"a usage error", "aes.bin --chip 229 --json", 2,
+         "d['schema_version'], d['result'], d['chip'], d['checks'], d['error']['message'][:33]",
+         "(1, 'fail', None, [], '--chip and --secure go together: ')"},
+        {"a usage error met before --json", "--bogus aes.bin --json", 2,
+         "d['result'], d['error']['message']",
+         "('fail', \"unknown or incomplete option '--bogus'\")"},
+        {"an image that cannot be read", "folder --chip 229 --secure 1 --json", 3,
+         "d['result'], d['image'], d['kind'], d['error']['message']",
+         "('fail', 'folder', 'AES-signed', \"cannot read 'folder': Is a directory\")"},
+        {"a key that cannot be read", "aes.bin --chip 229 --secure 1 --aes-key bad.txt --json", 3,
+         "d['result'], d['keys']['aes'], d['error']['message']",
+         "('fail', {'source': 'file', 'file': 'bad.txt', 'fingerprint': None}, 'bad.txt does not "
+         "hold a 32-digit hexadecimal key')"},
+        {"a report that cannot be written", "aes.bin --chip 229 --secure 1 --json >full", 1, "",
+         "bootseal-verify: cannot write the report: No space left on device"},
+        {"a file name that is not UTF-8", "'\xff\xfe\xc0\xaf.bin' --chip 229 --secure 1 --json", 0,
+         "d['image'], d['result']", "('\ufffd\ufffd\ufffd\ufffd.bin', 'ok')"},
+        {"info on a plain image", "plain.bin --json", 0,
+         "d['result'], d['size'], d['secure_marker'], d['key_stamp'], d['rsa_key'], "
+         "[(l['tag_offset'], l['boot_tag'], l['chips'], l['other_chips']) for l in d['layouts']], "
+         "[(t['secure'], t['chips']) for t in d['try']]",
+         "('unchecked', 32768, False, None, False, [(48, True, [341, 342, 227, 228, 229], False), "
+         "(64, False, [173], True)], [(0, [341, 342, 227, 228, 229])])"},
+        {"info on a secure image", "aes.bin --json", 0,
+         "d['secure_marker'], d['rsa_key'], [(t['secure'], t['chips']) for t in d['try']]",
+         "(True, False, [(1, [341, 229])])"},
+        {"info on an RSA-signed image", "rsa.bin --json", 0,
+         "d['secure_marker'], d['rsa_key'], [(t['secure'], t['chips']) for t in d['try']]",
+         "(True, True, [(2, [341]), (1, [341, 229])])"},
+        {"info on a wr-key image", "wr.bin --json", 0,
+         "d['key_stamp'], [(t['secure'], t['chips']) for t in d['try']]",
+         "('2019-12-08-00042-14.03.00', [(0, [341, 342, 227, 228, 229]), "
+         "(3, [342, 227, 228, 229])])"},
+        {"info that cannot read the image", "folder --json", 3,
+         "d['result'], d['error']['message']",
+         "('fail', \"cannot read 'folder': Is a directory\")"},
+        {"--strict without a chip to check", "aes.bin --strict --json", 2, "d['result']", "fail"},
+    };
+    for (const JsonCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string status = shell_output("cd " + dir_ + " && { " + VERIFY_EXE + " " +
+                                                c.args + "; } >out.json 2>errors.txt; echo $?");
+        EXPECT_EQ(status, std::to_string(c.status) + "\n");
+        if (*c.summary == '\0') {
+            EXPECT_NE(shell_output("cat " + path("errors.txt")).find(c.expected),
+                      std::string::npos);
+            continue;
+        }
+        EXPECT_EQ(shell_output("cd " + dir_ + " && python3 summary.py \"" + c.summary + "\" 2>&1"),
+                  std::string(c.expected) + "\n");
+    }
+    // The text form of a description, in the check lines' columns.
+    const ToolRun info = run_program(VERIFY_EXE, dir_, {"wr.bin"});
+    EXPECT_EQ(info.status, 0);
+    EXPECT_NE(info.output.find("wr.bin: 32768 bytes; without --chip and --secure nothing is "
+                               "checked\nboot tag         0xAA55 at offset 48, the layout of chips "
+                               "341, 342, 227, 228, 229\n"),
+              std::string::npos)
+        << info.output;
+    EXPECT_NE(
+        info.output.find("try              --chip N --secure 3, N one of 342, 227, 228, 229\n"),
+        std::string::npos);
+    EXPECT_EQ(run_program(VERIFY_EXE, dir_, {"-h"}).output,
+              run_program(VERIFY_EXE, dir_, {"--help"}).output);
 }
 
 TEST_F(Companions, KeygenRefusesToOverwriteUnlessForced) {

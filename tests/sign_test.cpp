@@ -221,7 +221,7 @@ TEST_F(Sign, ReportsAsTextAsJsonAndWarnsOfReadableKeys) {
                                        {"out.bin", "--chip", "341", "--secure", "2", "--aes-key",
                                         "key.aes", "--rsa-pub", "public.pem"});
     EXPECT_EQ(verify.status, 0) << verify.output;
-    const std::string header_line = "header digest    OK    ";
+    const std::string header_line = "header digest    OK         ";
     const size_t at = verify.output.find(header_line);
     ASSERT_NE(at, std::string::npos);
     EXPECT_NE(run.output.find(verify.output.substr(at + header_line.size(), 64)),

@@ -10,11 +10,13 @@
 #include <cstring>
 
 #include "digest/sha256.hpp"
-#include "image/seal_mode.hpp"
 #include "image/dram_table.hpp"
+#include "image/file_replace.hpp"
 #include "image/header_display.hpp"
 #include "image/image_checksum.hpp"
 #include "image/image_layout.hpp"
+#include "image/report_text.hpp"
+#include "image/seal_mode.hpp"
 #include "secure/aes_cipher.hpp"
 #include "secure/key_files.hpp"
 #include "secure/key_diagnosis.hpp"
@@ -36,18 +38,27 @@ std::string format(const char* pattern, ...) {
     return text;
 }
 
-std::string hex(const uint8_t* data, size_t size) {
-    std::string text;
-    for (size_t i = 0; i < size; ++i) text += format("%02x", data[i]);
-    return text;
+// Adds a check's line, with the values it compared for the JSON report.
+void add(std::vector<CheckResult>* results, const char* name, bool ok, const std::string& detail,
+         std::vector<CheckValue> values = {}) {
+    results->push_back({name, ok ? CheckStatus::kOk : CheckStatus::kFail, detail, values});
 }
 
-void add(std::vector<CheckResult>* results, const char* name, bool ok, const std::string& detail) {
-    results->push_back({name, ok ? CheckStatus::kOk : CheckStatus::kFail, detail});
+void unchecked(std::vector<CheckResult>* results, const char* name, const std::string& detail,
+               std::vector<CheckValue> values = {}) {
+    results->push_back({name, CheckStatus::kUnchecked, detail, values});
 }
 
-void unchecked(std::vector<CheckResult>* results, const char* name, const std::string& detail) {
-    results->push_back({name, CheckStatus::kUnchecked, detail});
+CheckValue number(const char* key, long long value) { return {key, true, value, ""}; }
+
+CheckValue hex_value(const char* key, const uint8_t* data, size_t size) {
+    return {key, false, 0, hex_bytes(data, size)};
+}
+
+std::string sha256_hex(const uint8_t* data, size_t size) {
+    uint8_t digest[kDigestSize];
+    sha256_digest(data, static_cast<int32_t>(size), digest);
+    return hex_bytes(digest, sizeof(digest));
 }
 
 uint16_t rom_sum16(const uint8_t* data, size_t length) {
@@ -85,11 +96,16 @@ bool load_checked_key(const ChipProfile& profile, const VerifyRequest& request,
                       uint8_t key[kAesKeySize], KeySource* source,
                       std::vector<CheckResult>* results, VerifyOutcome* outcome) {
     *source = load_key(request, profile, key);
+    outcome->aes.source = source->built_in ? "built-in" : "file";
+    outcome->aes.file = source->built_in ? "" : request.aes_path;
     if (!source->ok) {
         add(results, "aes key", false, source->description);
         outcome->key_unreadable = true;
+        outcome->key_error = source->description;
         return false;
     }
+    // The digest of a key tells which key it was and gives nothing of it away.
+    outcome->aes.fingerprint = sha256_hex(key, kAesKeySize);
     if (source->built_in && request.strict) {
         add(results, "aes key", false, "the built-in default key is public: --strict refuses it");
     }
@@ -115,7 +131,8 @@ void check_dram_count(const ChipProfile& profile, SealMode mode, bool payload_de
     if (mode == SealMode::kPlain) {
         const int walked = count_dram_params_quietly(layout.dram_param_table, profile) & 0xFFF;
         add(results, "dram count", stored == walked,
-            format("stored %d, table walk %d", stored, walked));
+            format("stored %d, table walk %d", stored, walked),
+            {number("stored", stored), number("computed", walked)});
         return;
     }
     static uint8_t intact[kImageSize];
@@ -129,19 +146,22 @@ void check_dram_count(const ChipProfile& profile, SealMode mode, bool payload_de
     const int walked = walk.count & 0xFFF;
     if (walk.complete) {
         add(results, "dram count", stored == walked,
-            format("stored %d, table walk %d", stored, walked));
+            format("stored %d, table walk %d", stored, walked),
+            {number("stored", stored), number("computed", walked)});
         return;
     }
     unchecked(results, "dram count",
               format("stored %d; the table walk counted %d before offset %zu, where ", stored,
                      walked, walk.stopped_at) +
-                  overwritten_at(walk.stopped_at, fields) + " replaced the loader's bytes");
+                  overwritten_at(walk.stopped_at, fields) + " replaced the loader's bytes",
+              {number("stored", stored), number("counted_before_stop", walked),
+               number("stopped_at", static_cast<long long>(walk.stopped_at))});
 }
 
 void check_plain(std::vector<CheckResult>* results) {
     const uint16_t sum = rom_sum16(ImageBuffer, kImageSize);
-    add(results, "header checksum", sum == 0,
-        format("16-bit sum 0x%04X, expected 0x0000", sum));
+    add(results, "header checksum", sum == 0, format("16-bit sum 0x%04X, expected 0x0000", sum),
+        {number("computed", sum), number("expected", 0)});
 }
 
 void check_wr_key(const ChipProfile& profile, const VerifyRequest& request,
@@ -151,7 +171,9 @@ void check_wr_key(const ChipProfile& profile, const VerifyRequest& request,
     add(results, "key stamp", stamped,
         stamped ? format("secure program key [%s]", stamp)
                 : format("0x%08X at offset %zu, expected 0x%08X", read_u32_le(kKeyStampOffset),
-                         kKeyStampOffset, kKeyStampTag));
+                         kKeyStampOffset, kKeyStampTag),
+        {number("offset", kKeyStampOffset), number("stored", read_u32_le(kKeyStampOffset)),
+         number("expected", kKeyStampTag)});
     check_plain(results);
 
     uint8_t key[kAesKeySize];
@@ -187,6 +209,19 @@ std::string describe_rsa_key(const mbedtls_mpi* n, const mbedtls_mpi* e) {
                                    static_cast<unsigned>(bytes[2]) << 8 | bytes[3]);
 }
 
+// The fingerprint of a public key laid out as the header stores it, N then E, low byte first;
+// empty for a key too large for the header's fields.
+std::string header_form_fingerprint(const mbedtls_mpi* n, const mbedtls_mpi* e) {
+    static_assert(kRsaModulusOffset + kRsaModulusSize == kRsaExponentOffset,
+                  "the exponent field follows the modulus field");
+    uint8_t fields[kRsaModulusSize + kRsaExponentSize];
+    if (mbedtls_mpi_write_binary_le(n, fields, kRsaModulusSize) != 0 ||
+        mbedtls_mpi_write_binary_le(e, fields + kRsaModulusSize, kRsaExponentSize) != 0) {
+        return "";
+    }
+    return sha256_hex(fields, sizeof(fields));
+}
+
 void check_rsa_signature(const uint8_t header_digest[kDigestSize], const VerifyRequest& request,
                          std::vector<CheckResult>* results, VerifyOutcome* outcome) {
     mbedtls_mpi n, e, s, recovered, expected;
@@ -209,6 +244,9 @@ void check_rsa_signature(const uint8_t header_digest[kDigestSize], const VerifyR
                  : "does not give the reversed header digest with " + key_text);
 
     const std::string& pub_path = request.rsa_pub_path;
+    outcome->rsa = {
+        "header", "",
+        sha256_hex(ImageBuffer + kRsaModulusOffset, kRsaModulusSize + kRsaExponentSize)};
     RsaKeyContext file_key;
     rsa_key_init(&file_key);
     std::string why;
@@ -224,15 +262,17 @@ void check_rsa_signature(const uint8_t header_digest[kDigestSize], const VerifyR
     }
     if (read == kRsaFileMissing && !request.rsa_pub_named) {
         unchecked(results, "rsa key",
-                  "no " + pub_path + ": nothing confirms the header's own key, which any signer can"
-                  " put there");
-    } else if (read == kRsaFileMissing) {
-        add(results, "rsa key", false, pub_path + " cannot be opened");
-        outcome->key_unreadable = true;
+                  "no " + pub_path +
+                      ": nothing confirms the header's own key, which any signer can"
+                      " put there");
     } else if (read != 0) {
+        if (read == kRsaFileMissing) why = pub_path + " cannot be opened";
         add(results, "rsa key", false, why);
         outcome->key_unreadable = true;
+        outcome->key_error = why;
+        outcome->rsa = {"file", pub_path, ""};
     } else {
+        outcome->rsa = {"file", pub_path, header_form_fingerprint(&file_key.N, &file_key.E)};
         const bool same = mbedtls_mpi_cmp_mpi(&n, &file_key.N) == 0 &&
                           mbedtls_mpi_cmp_mpi(&e, &file_key.E) == 0;
         add(results, "rsa key", same,
@@ -261,14 +301,17 @@ void check_secure(const ChipProfile& profile, bool rsa_signed, const VerifyReque
         const uint16_t marker = read_u16_le(kSecureMarkerOffset);
         add(results, "secure marker", marker == kSecureMarkerValue,
             format("0x%04X at offset %zu, expected 0x%04X", marker, kSecureMarkerOffset,
-                   kSecureMarkerValue));
+                   kSecureMarkerValue),
+            {number("offset", kSecureMarkerOffset), number("stored", marker),
+             number("expected", kSecureMarkerValue)});
     }
     const uint16_t stored_data = read_u16_le(kDataChecksumOffset);
     const uint16_t computed_data =
         static_cast<uint16_t>(0x10000u - rom_sum16(ImageBuffer + kPayloadOffset, kPayloadSize));
     add(results, "data checksum", stored_data == computed_data,
         format("stored 0x%04X, computed 0x%04X over the encrypted payload", stored_data,
-               computed_data));
+               computed_data),
+        {number("stored", stored_data), number("computed", computed_data)});
 
     if (!source.ok) return;  // the unreadable key is already reported
     const std::string decrypted_text = format("%zu bytes with ", kPayloadSize) + source.description;
@@ -302,8 +345,10 @@ void check_secure(const ChipProfile& profile, bool rsa_signed, const VerifyReque
     sha256_digest(reconstructed, static_cast<int32_t>(kImageSize), digest);
     const bool image_ok = memcmp(digest, ImageBuffer + kImageDigestOffset, kDigestSize) == 0;
     add(results, "image digest", image_ok,
-        "stored " + hex(ImageBuffer + kImageDigestOffset, 8) + "..., computed " +
-            hex(digest, 8) + "...");
+        "stored " + hex_bytes(ImageBuffer + kImageDigestOffset, 8) + "..., computed " +
+            hex_bytes(digest, 8) + "...",
+        {hex_value("stored", ImageBuffer + kImageDigestOffset, kImageDigestSize),
+         hex_value("computed", digest, kDigestSize)});
 
     // The header digest: the first 512 bytes with the image digest in place and the signature
     // (and, for RSA, the key fields) zero.
@@ -314,7 +359,8 @@ void check_secure(const ChipProfile& profile, bool rsa_signed, const VerifyReque
     memset(header + signature_from, 0, signature_end - signature_from);
     uint8_t header_digest[kDigestSize];
     sha256_digest(header, static_cast<int32_t>(kHeaderSize), header_digest);
-    add(results, "header digest", true, hex(header_digest, kDigestSize));
+    add(results, "header digest", true, hex_bytes(header_digest, kDigestSize),
+        {hex_value("computed", header_digest, kDigestSize)});
 
     if (rsa_signed) {
         check_rsa_signature(header_digest, request, results, outcome);
@@ -325,7 +371,9 @@ void check_secure(const ChipProfile& profile, bool rsa_signed, const VerifyReque
         const bool same = memcmp(signature, header_digest, kDigestSize) == 0;
         add(results, "aes signature", same,
             same ? "decrypts to the header digest with " + source.description
-                 : "decrypts to " + hex(signature, 8) + "... with " + source.description);
+                 : "decrypts to " + hex_bytes(signature, 8) + "... with " + source.description,
+            {hex_value("computed", signature, kDigestSize),
+             hex_value("expected", header_digest, kDigestSize)});
     }
 
     // The re-checksum that sealing stores is the two's complement of the data checksum.
@@ -334,7 +382,8 @@ void check_secure(const ChipProfile& profile, bool rsa_signed, const VerifyReque
     const uint16_t expected_final = static_cast<uint16_t>(0x10000u - stored_data);
     add(results, "header checksum", final_checksum == expected_final,
         format("stored 0x%04X, expected 0x%04X from the data checksum", final_checksum,
-               expected_final));
+               expected_final),
+        {number("stored", final_checksum), number("expected", expected_final)});
 }
 
 }  // namespace
@@ -351,6 +400,21 @@ const char* status_name(CheckStatus status) {
     return "FAIL";
 }
 
+const char* result_name(const CheckTally& tally) {
+    return tally.failed ? "fail" : tally.unchecked ? "unchecked" : "ok";
+}
+
+CheckResult write_decrypted_image(const std::string& path, bool decrypted) {
+    if (!decrypted) {
+        return {"decrypt", CheckStatus::kFail, "not written: the payload was not decrypted", {}};
+    }
+    if (replace_file(path.c_str(), ScratchBuffer, kImageSize, 0666, FileMode::kLikeOpen, nullptr) !=
+        WriteResult::kWritten) {
+        return {"decrypt", CheckStatus::kFail, "cannot write '" + path + "'", {}};
+    }
+    return {"decrypt", CheckStatus::kOk, "plaintext image written to '" + path + "'", {}};
+}
+
 CheckTally tally_checks(const std::vector<CheckResult>& results) {
     CheckTally tally = {0, 0, 0, ""};
     for (const CheckResult& r : results) {
@@ -365,12 +429,15 @@ CheckTally tally_checks(const std::vector<CheckResult>& results) {
 std::vector<CheckResult> verify_image(size_t image_size, const VerifyRequest& request,
                                       VerifyOutcome* outcome) {
     std::vector<CheckResult> results;
-    *outcome = {false, false};
+    *outcome = VerifyOutcome();
+    const bool endless = image_size == kImageSize + 1;
     add(&results, "size", image_size == kImageSize,
-        image_size == kImageSize + 1
-            ? format("more than %zu bytes (reading stopped one byte past), expected %zu",
-                     kImageSize, kImageSize)
-            : format("%zu bytes, expected %zu", image_size, kImageSize));
+        endless ? format("more than %zu bytes (reading stopped one byte past), expected %zu",
+                         kImageSize, kImageSize)
+                : format("%zu bytes, expected %zu", image_size, kImageSize),
+        {number(endless ? "more_than" : "actual",
+                static_cast<long long>(endless ? kImageSize : image_size)),
+         number("expected", kImageSize)});
     if (image_size != kImageSize) return results;
 
     const ChipProfile& profile = select_chip_profile(request.chip_id);
@@ -378,7 +445,9 @@ std::vector<CheckResult> verify_image(size_t image_size, const VerifyRequest& re
     const HeaderLayout layout = header_layout(profile);
     const uint16_t tag = read_u16_le(layout.boot_tag);
     add(&results, "boot tag", tag == kBootTagValue,
-        format("0x%04X at offset %zu, expected 0x%04X", tag, layout.boot_tag, kBootTagValue));
+        format("0x%04X at offset %zu, expected 0x%04X", tag, layout.boot_tag, kBootTagValue),
+        {number("offset", static_cast<long long>(layout.boot_tag)), number("stored", tag),
+         number("expected", kBootTagValue)});
 
     switch (mode) {
         case SealMode::kWrKey:

@@ -9,10 +9,27 @@
 // A check passed, failed, or could not be made from what the image and the keys hold.
 enum class CheckStatus { kOk, kFail, kUnchecked };
 
+// A value that a check compared, for the JSON report beside the text: a number, or full
+// lower-case hexadecimal (a digest, say).
+struct CheckValue {
+    std::string key;  // "stored", "computed", "expected", "offset", ...
+    bool is_number;
+    long long number;
+    std::string hex;
+};
+
 struct CheckResult {
     std::string name;
     CheckStatus status;
-    std::string detail;  // the values compared
+    std::string detail;  // the values compared, as text
+    std::vector<CheckValue> values;
+};
+
+// A key that a run used, for the JSON report.
+struct KeyUse {
+    std::string source = "none";  // "file", "built-in", "header" or "none"
+    std::string file;             // the file it came from; empty when none
+    std::string fingerprint;      // lower-case hexadecimal SHA-256; empty when it was not read
 };
 
 struct VerifyRequest {
@@ -27,8 +44,13 @@ struct VerifyRequest {
 
 // What the checks found besides their lines.
 struct VerifyOutcome {
-    bool decrypted;       // the plaintext image is in ScratchBuffer
-    bool key_unreadable;  // a key file could not be read: the checks that needed it failed
+    bool decrypted = false;       // the plaintext image is in ScratchBuffer
+    bool key_unreadable = false;  // a key file could not be read: the checks that needed it failed
+    std::string key_error;        // then, what was wrong with it
+    // The AES key's fingerprint is the SHA-256 of its 16 bytes; the RSA public key's, of N's 128
+    // and E's 32 bytes as the header holds them, low byte first.
+    KeyUse aes;
+    KeyUse rsa;
 };
 
 // How many checks passed, failed and could not be made.
@@ -45,8 +67,15 @@ struct CheckTally {
 std::vector<CheckResult> verify_image(size_t image_size, const VerifyRequest& request,
                                       VerifyOutcome* outcome);
 
+// Writes the plaintext image of ScratchBuffer to path when it was decrypted, and returns the line
+// that says whether it was written.
+CheckResult write_decrypted_image(const std::string& path, bool decrypted);
+
 // Counts the results by status.
 CheckTally tally_checks(const std::vector<CheckResult>& results);
 
 // "OK", "FAIL" or "UNCHECKED".
 const char* status_name(CheckStatus status);
+
+// "ok", "fail" or "unchecked": the overall result of the tally.
+const char* result_name(const CheckTally& tally);

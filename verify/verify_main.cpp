@@ -11,18 +11,20 @@
 #include <string>
 #include <vector>
 
-#include "image/file_replace.hpp"
 #include "image/image_file.hpp"
 #include "image/image_layout.hpp"
 #include "image/report_text.hpp"
 #include "image/seal_mode.hpp"
 #include "verify/image_checks.hpp"
+#include "verify/image_info.hpp"
+#include "verify/verify_report.hpp"
 
 namespace {
 
 const char kUsage[] =
     "Usage: bootseal-verify IMAGE --chip N --secure M [--keys DIR] [--aes-key FILE]\n"
     "                       [--rsa-pub FILE] [--decrypt OUT] [--strict] [--json]\n"
+    "       bootseal-verify IMAGE [--json]\n"
     "\n"
     "Checks an image written by bootseal for chip N and secure-boot mode M: its size, boot tag\n"
     "and DRAM parameter count; the header checksum of a plain image; the marker, data checksum,\n"
@@ -31,6 +33,10 @@ const char kUsage[] =
     "FAIL, or UNCHECKED when what the image and the keys hold cannot confirm it (an RSA key\n"
     "without its public key, the AES key on chips other than 229 and 341, a DRAM table that\n"
     "runs into bytes that sealing overwrote).\n"
+    "\n"
+    "Given neither --chip nor --secure, tells what the image can be and checks nothing: its\n"
+    "size, which layouts' boot tag it carries and which chips use them, whether it carries a\n"
+    "secure marker, a key stamp and an RSA key, and which --chip and --secure to try.\n"
     "\n"
     "  --chip N        the chip identifier the image was made for (required)\n"
     "  --secure M      the secure_boot value it was made with (required)\n"
@@ -42,23 +48,79 @@ const char kUsage[] =
     "  --decrypt OUT   write the plaintext image of an AES- or RSA-signed image to OUT\n"
     "  --strict        fail every check that cannot be made, and the built-in default AES\n"
     "                  key, which is public: what a release pipeline should use\n"
-    "  --json          print the results as one JSON object\n"
-    "  --help          show this help and exit\n"
+    "  --json          print the results as one JSON object, whatever the outcome (see\n"
+    "                  bootseal-verify(1)); messages still go to standard error\n"
+    "  -h, --help      show this help and exit\n"
     "  --version       show the version and exit\n"
     "\n"
-    "Exit status: 0 when every check passed, or passed and could not be made (never with\n"
-    "--strict); 1 when a check failed or the report or plaintext could not be written; 2 for a\n"
-    "usage error, a named key folder or key file that does not exist included; 3 when the\n"
-    "image or a key file could not be read.\n";
+    "Exit status:\n"
+    "  0  every check passed, or none failed and some could not be made (never with\n"
+    "     --strict); or, without --chip and --secure, the image was described\n"
+    "  1  a check failed, or the report or the plaintext could not be written\n"
+    "  2  a usage error, a named key folder or key file that does not exist included\n"
+    "  3  the image or a key file could not be read\n";
+
+// Whether the command line asks for --json anywhere, so that even a usage error met before it
+// is reported as JSON. getopt_long reads the line as the real parse does, without stopping at
+// an error.
+bool json_requested(int argc, char** argv, const option* options) {
+    bool json = false;
+    opterr = 0;
+    for (int option = 0; option != -1; option = getopt_long(argc, argv, "h", options, nullptr)) {
+        json = json || option == 'j';
+    }
+    optind = 0;  // the real parse starts afresh
+    return json;
+}
+
+bool json_report = false;
+
+// Reports a run that could not check: the message on standard error, and with --json the
+// report's object, with what is known of the run, on standard output.
+int cannot_check(int status, const std::string& message, VerifyReport report = VerifyReport()) {
+    fprintf(stderr, "bootseal-verify: %s\n", message.c_str());
+    if (status == 2) fprintf(stderr, "Try 'bootseal-verify --help' for more information.\n");
+    if (json_report) {
+        report.error = message;
+        print_json_report(stdout, report);
+    }
+    return status;
+}
 
 int usage_error(const char* message, const char* value = nullptr) {
-    if (value != nullptr) {
-        fprintf(stderr, "bootseal-verify: %s '%s'\n", message, value);
-    } else {
-        fprintf(stderr, "bootseal-verify: %s\n", message);
+    return cannot_check(2, value != nullptr ? message + std::string(" '") + value + "'" : message);
+}
+
+// Reports an image that load_image_file could not read, with errno's reason.
+int cannot_read(const VerifyReport& report) {
+    const int error = errno;
+    return cannot_check(3, "cannot read '" + report.image + "': " + strerror(error), report);
+}
+
+// Describes the image when neither --chip nor --secure was given.
+int describe(const char* image_path) {
+    const long size = load_image_file(image_path);
+    if (size < 0) {
+        VerifyReport report;
+        report.image = image_path;
+        return cannot_read(report);
     }
-    fprintf(stderr, "Try 'bootseal-verify --help' for more information.\n");
-    return 2;
+    const ImageInfo info = describe_image(static_cast<size_t>(size));
+    if (json_report) {
+        print_info_json(stdout, image_path, info);
+    } else {
+        print_info_text(stdout, image_path, info);
+    }
+    return 0;
+}
+
+// Returns 1 when the report could not be written whole, and status otherwise.
+int report_written(int status) {
+    if (fflush(stdout) != 0 || ferror(stdout)) {
+        fprintf(stderr, "bootseal-verify: cannot write the report: %s\n", strerror(errno));
+        return 1;
+    }
+    return status;
 }
 
 // Whether a key folder or key file named on the command line is there (a dangling link is not).
@@ -78,8 +140,9 @@ int main(int argc, char** argv) {
         {"json", no_argument, nullptr, 'j'},       {"strict", no_argument, nullptr, 't'},
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, 'v'},    {nullptr, 0, nullptr, 0}};
+    json_report = json_requested(argc, argv, kOptions);
     int chip = 0, secure = 0;
-    bool have_chip = false, have_secure = false, json = false, strict = false;
+    bool have_chip = false, have_secure = false, strict = false;
     bool key_dir_named = false;
     std::string key_dir = ".";
     const char* aes_key = nullptr;
@@ -87,7 +150,7 @@ int main(int argc, char** argv) {
     const char* decrypt_path = nullptr;
     opterr = 0;
     for (;;) {
-        const int option = getopt_long(argc, argv, "", kOptions, nullptr);
+        const int option = getopt_long(argc, argv, "h", kOptions, nullptr);
         if (option == -1) break;
         switch (option) {
             case 'c':
@@ -114,7 +177,7 @@ int main(int argc, char** argv) {
                 decrypt_path = optarg;
                 break;
             case 'j':
-                json = true;
+                json_report = true;
                 break;
             case 't':
                 strict = true;
@@ -130,9 +193,27 @@ int main(int argc, char** argv) {
         }
     }
     if (optind + 1 != argc) return usage_error("expects exactly one IMAGE");
-    if (!have_chip || !have_secure) return usage_error("--chip and --secure are required");
-    const std::string mode = seal_mode_name(decide_mode(select_chip_profile(chip), secure));
-    if (decrypt_path != nullptr && mode != "AES-signed" && mode != "RSA-signed") {
+    const char* image_path = argv[optind];
+    if (have_chip != have_secure) {
+        return usage_error("--chip and --secure go together: give both to check the image, or "
+                           "neither to be told what it can be");
+    }
+    if (!have_chip) {
+        // Options of a check without one to make are refused: a pipeline that lost its --chip
+        // must not take a description for a pass.
+        if (strict || decrypt_path || aes_key || rsa_pub || key_dir_named) {
+            return usage_error("--strict, --decrypt, --keys, --aes-key and --rsa-pub need --chip and "
+                               "--secure");
+        }
+        return report_written(describe(image_path));
+    }
+    VerifyReport report;
+    report.image = image_path;
+    report.have_mode = true;
+    report.chip = chip;
+    report.secure = secure;
+    report.kind = seal_mode_name(decide_mode(select_chip_profile(chip), secure));
+    if (decrypt_path != nullptr && report.kind != "AES-signed" && report.kind != "RSA-signed") {
         return usage_error("--decrypt needs an AES- or RSA-signed image");
     }
     // A misspelt key name must not fall back to the default key or to an unconfirmed one.
@@ -145,75 +226,26 @@ int main(int argc, char** argv) {
     if (rsa_pub != nullptr && !named_path_exists(rsa_pub, false)) {
         return usage_error("--rsa-pub names no file:", rsa_pub);
     }
-    const char* image_path = argv[optind];
 
     const long size = load_image_file(image_path);
-    if (size < 0) {
-        fprintf(stderr, "bootseal-verify: cannot read '%s': %s\n", image_path, strerror(errno));
-        return 3;
-    }
+    if (size < 0) return cannot_read(report);
     VerifyOutcome outcome;
-    const std::vector<CheckResult> results = verify_image(
-        static_cast<size_t>(size),
-        {chip, secure, aes_key ? aes_key : key_dir + "/aes.txt", aes_key != nullptr,
-         rsa_pub ? rsa_pub : key_dir + "/rsa_pub.txt", rsa_pub != nullptr, strict},
-        &outcome);
-    const bool decrypted = outcome.decrypted;
-    const CheckTally tally = tally_checks(results);
-    size_t failed = tally.failed;
-
-    std::string decrypt_note;
-    bool decrypt_ok = false;
+    report.checks =
+        verify_image(static_cast<size_t>(size),
+                     {chip, secure, aes_key ? aes_key : key_dir + "/aes.txt", aes_key != nullptr,
+                      rsa_pub ? rsa_pub : key_dir + "/rsa_pub.txt", rsa_pub != nullptr, strict},
+                     &outcome);
     if (decrypt_path != nullptr) {
-        if (!decrypted) {
-            decrypt_note = "not written: the payload was not decrypted";
-        } else if (replace_file(decrypt_path, ScratchBuffer, kImageSize, 0666,
-                                FileMode::kLikeOpen, nullptr) !=
-                   WriteResult::kWritten) {
-            decrypt_note = std::string("cannot write '") + decrypt_path + "'";
-        } else {
-            decrypt_note = std::string("plaintext image written to '") + decrypt_path + "'";
-            decrypt_ok = true;
-        }
-        if (!decrypt_ok) ++failed;
+        report.checks.push_back(write_decrypted_image(decrypt_path, outcome.decrypted));
     }
-
-    if (json) {
-        printf("{\"image\": %s, \"chip\": %d, \"secure\": %d, \"kind\": %s, \"checks\": [",
-               json_string(image_path).c_str(), chip, secure, json_string(mode).c_str());
-        for (size_t i = 0; i < results.size(); ++i) {
-            printf("%s{\"name\": %s, \"status\": \"%s\", \"detail\": %s}", i ? ", " : "",
-                   json_string(results[i].name).c_str(), status_name(results[i].status),
-                   json_string(results[i].detail).c_str());
-        }
-        printf("]");
-        if (decrypt_path != nullptr) printf(", \"decrypt\": %s", json_string(decrypt_note).c_str());
-        printf(", \"result\": \"%s\"}\n",
-               failed ? "FAIL" : tally.unchecked ? "UNCHECKED" : "OK");
+    report.aes = outcome.aes;
+    report.rsa = outcome.rsa;
+    if (outcome.key_unreadable) report.error = outcome.key_error;
+    if (json_report) {
+        print_json_report(stdout, report);
     } else {
-        printf("%s: chip %d, secure boot %d, %s image\n", image_path, chip, secure, mode.c_str());
-        for (const CheckResult& r : results) {
-            printf("%-16s %-4s  %s\n", r.name.c_str(), status_name(r.status), r.detail.c_str());
-        }
-        if (decrypt_path != nullptr) {
-            printf("%-16s %-4s  %s\n", "decrypt", decrypt_ok ? "OK" : "FAIL", decrypt_note.c_str());
-        }
-        if (failed) {
-            printf("result           FAIL  %zu of %zu checks failed\n", failed,
-                   results.size() + (decrypt_path ? 1 : 0));
-        } else if (tally.unchecked) {
-            printf("result           UNCHECKED  %zu passed, %zu could not be made (%s): see their "
-                   "lines\n",
-                   tally.passed + (decrypt_ok ? 1 : 0), tally.unchecked,
-                   tally.unchecked_names.c_str());
-        } else {
-            printf("result           OK    every check passed\n");
-        }
+        print_text_report(stdout, report);
     }
-    if (fflush(stdout) != 0 || ferror(stdout)) {
-        fprintf(stderr, "bootseal-verify: cannot write the report: %s\n", strerror(errno));
-        return 1;
-    }
-    if (outcome.key_unreadable) return 3;
-    return failed ? 1 : 0;
+    if (outcome.key_unreadable) return report_written(3);
+    return report_written(tally_checks(report.checks).failed ? 1 : 0);
 }
