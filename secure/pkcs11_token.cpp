@@ -30,6 +30,10 @@ CK_FUNCTION_LIST* path_module = nullptr;          // a module named by module-pa
 CK_FUNCTION_LIST* module = nullptr;               // the module of the token in use
 CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
 CK_OBJECT_HANDLE private_key = CK_INVALID_HANDLE;
+// The pair generate_token_key kept, until close_token.
+CK_OBJECT_HANDLE generated_public = CK_INVALID_HANDLE;
+CK_OBJECT_HANDLE generated_private = CK_INVALID_HANDLE;
+std::string generated_token;  // its token's label, for messages
 bool logged_in = false;
 std::string last_error;
 
@@ -47,6 +51,12 @@ std::string rv_text(CK_RV rv) {
             return "the token does not offer this mechanism";
         case CKR_KEY_FUNCTION_NOT_PERMITTED:
             return "the key may not be used for signing";
+        case CKR_ACTION_PROHIBITED:
+            return "the token does not allow it";
+        case CKR_TOKEN_WRITE_PROTECTED:
+            return "the token is write-protected";
+        case CKR_DEVICE_MEMORY:
+            return "the token is full";
         default:
             break;
     }
@@ -168,6 +178,59 @@ struct TokenSlot {
     std::string label;
 };
 
+// The objects of the session that match every attribute of search (at most limit of them).
+std::vector<CK_OBJECT_HANDLE> find_matching(CK_FUNCTION_LIST* m, CK_SESSION_HANDLE s,
+                                            std::vector<CK_ATTRIBUTE>& search, size_t limit) {
+    std::vector<CK_OBJECT_HANDLE> found;
+    if (m->C_FindObjectsInit(s, search.data(), search.size()) != CKR_OK) return found;
+    CK_OBJECT_HANDLE handles[16];
+    CK_ULONG count = 0;
+    while (found.size() < limit && m->C_FindObjects(s, handles, 16, &count) == CKR_OK &&
+           count > 0) {
+        found.insert(found.end(), handles, handles + count);
+    }
+    m->C_FindObjectsFinal(s);
+    if (found.size() > limit) found.resize(limit);
+    return found;
+}
+
+// The URI's object attributes (label, id, class), with the class replaced when one is given.
+std::vector<CK_ATTRIBUTE> uri_search(P11KitUri* uri, CK_OBJECT_CLASS* object_class) {
+    CK_ULONG n_uri = 0;
+    CK_ATTRIBUTE* uri_attributes = p11_kit_uri_get_attributes(uri, &n_uri);
+    std::vector<CK_ATTRIBUTE> search;
+    if (object_class != nullptr) {
+        search.push_back({CKA_CLASS, object_class, sizeof(*object_class)});
+    }
+    for (CK_ULONG i = 0; i < n_uri; ++i) {
+        if (object_class == nullptr || uri_attributes[i].type != CKA_CLASS) {
+            search.push_back(uri_attributes[i]);
+        }
+    }
+    return search;
+}
+
+// Whether the token holds an object the URI names, among those it shows before a login (the
+// PIN is never tried on a token the URI may not mean: a wrong one counts towards its lock).
+bool token_holds_object(P11KitUri* uri, const TokenSlot& token) {
+    CK_SESSION_HANDLE s = CK_INVALID_HANDLE;
+    if (token.module->C_OpenSession(token.slot, CKF_SERIAL_SESSION, nullptr, nullptr, &s) !=
+        CKR_OK) {
+        return false;
+    }
+    std::vector<CK_ATTRIBUTE> search = uri_search(uri, nullptr);
+    const bool held = !find_matching(token.module, s, search, 1).empty();
+    token.module->C_CloseSession(s);
+    return held;
+}
+
+// The labels of tokens as a message lists them: 'a', 'b'.
+std::string token_labels(const std::vector<TokenSlot>& tokens) {
+    std::string text;
+    for (size_t i = 0; i < tokens.size(); ++i) text += (i ? ", '" : "'") + tokens[i].label + "'";
+    return text;
+}
+
 // Finds the one token the URI names.
 bool find_token(P11KitUri* uri, TokenSlot* found, std::string* why) {
     std::vector<CK_FUNCTION_LIST*> modules;
@@ -193,11 +256,25 @@ bool find_token(P11KitUri* uri, TokenSlot* found, std::string* why) {
         return false;
     }
     if (matches.size() > 1) {
-        *why = "several tokens match the URI (";
-        for (size_t i = 0; i < matches.size(); ++i) {
-            *why += (i ? "', '" : "'") + matches[i].label + (i + 1 == matches.size() ? "'" : "");
+        // The URI names an object: the token that holds it is the one meant.
+        std::vector<TokenSlot> holders;
+        CK_ULONG n_uri = 0;
+        if (p11_kit_uri_get_attributes(uri, &n_uri) != nullptr && n_uri > 0) {
+            for (const TokenSlot& token : matches) {
+                if (token_holds_object(uri, token)) holders.push_back(token);
+            }
         }
-        *why += "): name one with token= or serial=";
+        if (holders.size() == 1) {
+            *found = holders[0];
+            return true;
+        }
+        if (holders.size() > 1) {
+            *why = "the object the URI names is in several tokens (" + token_labels(holders) +
+                   "): name one with token= or serial=";
+            return false;
+        }
+        *why = "several tokens match the URI (" + token_labels(matches) +
+               "): name one with token= or serial=";
         return false;
     }
     *found = matches[0];
@@ -277,22 +354,8 @@ bool open_session(P11KitUri* uri, TokenSlot* token, bool read_write, std::string
 
 // The objects of a class that carry the URI's id and label.
 std::vector<CK_OBJECT_HANDLE> find_objects(P11KitUri* uri, CK_OBJECT_CLASS object_class) {
-    CK_ULONG n_uri = 0;
-    CK_ATTRIBUTE* uri_attributes = p11_kit_uri_get_attributes(uri, &n_uri);
-    std::vector<CK_ATTRIBUTE> search;
-    search.push_back({CKA_CLASS, &object_class, sizeof(object_class)});
-    for (CK_ULONG i = 0; i < n_uri; ++i) {
-        if (uri_attributes[i].type != CKA_CLASS) search.push_back(uri_attributes[i]);
-    }
-    std::vector<CK_OBJECT_HANDLE> found;
-    if (module->C_FindObjectsInit(session, search.data(), search.size()) != CKR_OK) return found;
-    CK_OBJECT_HANDLE handles[4];
-    CK_ULONG count = 0;
-    if (module->C_FindObjects(session, handles, 4, &count) == CKR_OK) {
-        found.assign(handles, handles + count);
-    }
-    module->C_FindObjectsFinal(session);
-    return found;
+    std::vector<CK_ATTRIBUTE> search = uri_search(uri, &object_class);
+    return find_matching(module, session, search, 4);
 }
 
 bool read_mpi_attribute(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type, mbedtls_mpi* value) {
@@ -416,8 +479,24 @@ int token_private_operation(const uint8_t input[128], uint8_t output[128]) {
 
 const std::string& token_error() { return last_error; }
 
-int generate_token_key(const char* text, unsigned min_top_byte, RsaKeyContext* public_key,
-                       int* attempts, std::string* why) {
+namespace {
+
+// Deletes a pair, its private key first: a failure leaves the whole pair, never a lone private
+// key. Returns false with what is left in *why.
+bool destroy_pair(CK_OBJECT_HANDLE pub, CK_OBJECT_HANDLE priv, std::string* why) {
+    CK_RV rv = module->C_DestroyObject(session, priv);
+    if (rv == CKR_OK) rv = module->C_DestroyObject(session, pub);
+    if (rv == CKR_OK) return true;
+    *why = "cannot delete a key pair this run made in token '" + generated_token + "' (" +
+           rv_text(rv) + "): delete the objects of the URI's label and id with the token's tools";
+    return false;
+}
+
+}  // namespace
+
+int generate_token_key(const char* text, unsigned min_top_byte, PairWatcher watcher,
+                       void* watcher_state, RsaKeyContext* public_key, int* attempts,
+                       std::string* why) {
     *attempts = 0;
     P11KitUri* uri = parse_uri(text, why);
     if (uri == nullptr) return kTokenBadUri;
@@ -428,41 +507,46 @@ int generate_token_key(const char* text, unsigned min_top_byte, RsaKeyContext* p
     if (label == nullptr && id == nullptr) {
         *why = "name the new key with object= or id= in the URI";
     } else if (open_session(uri, &token, true, why)) {
-        if (!find_objects(uri, CKO_PRIVATE_KEY).empty() || !find_objects(uri, CKO_PUBLIC_KEY).empty()) {
-            *why = "token '" + token.label + "' already holds a key of this id or label; nothing generated";
+        generated_token = token.label;
+        if (!find_objects(uri, CKO_PRIVATE_KEY).empty() ||
+            !find_objects(uri, CKO_PUBLIC_KEY).empty()) {
+            *why = "token '" + token.label +
+                   "' already holds a key of this id or label; nothing generated";
         } else {
             CK_ULONG bits = 1024;
             CK_BYTE exponent[] = {0x01, 0x00, 0x01};
             CK_BBOOL yes = CK_TRUE, no = CK_FALSE;
+            // The pair signs and verifies and does nothing else: a signing key that also
+            // decrypts or unwraps could be led to sign by a decryption request.
             std::vector<CK_ATTRIBUTE> public_template = {
                 {CKA_TOKEN, &yes, sizeof(yes)},
                 {CKA_VERIFY, &yes, sizeof(yes)},
+                {CKA_ENCRYPT, &no, sizeof(no)},
+                {CKA_WRAP, &no, sizeof(no)},
                 {CKA_MODULUS_BITS, &bits, sizeof(bits)},
                 {CKA_PUBLIC_EXPONENT, exponent, sizeof(exponent)}};
             std::vector<CK_ATTRIBUTE> private_template = {
                 {CKA_TOKEN, &yes, sizeof(yes)},     {CKA_PRIVATE, &yes, sizeof(yes)},
                 {CKA_SENSITIVE, &yes, sizeof(yes)}, {CKA_EXTRACTABLE, &no, sizeof(no)},
-                {CKA_SIGN, &yes, sizeof(yes)}};
+                {CKA_SIGN, &yes, sizeof(yes)},      {CKA_DECRYPT, &no, sizeof(no)},
+                {CKA_UNWRAP, &no, sizeof(no)},      {CKA_DERIVE, &no, sizeof(no)}};
             for (CK_ATTRIBUTE* named : {label, id}) {
                 if (named == nullptr) continue;
                 public_template.push_back(*named);
                 private_template.push_back(*named);
             }
             CK_MECHANISM mechanism = {CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
-            while (result != 0 && *attempts < kMaxGenerations) {
+            if (watcher != nullptr && !watcher(watcher_state, 0)) result = kTokenStopped;
+            while (result == -1 && *attempts < kMaxGenerations) {
                 CK_OBJECT_HANDLE pub = CK_INVALID_HANDLE, priv = CK_INVALID_HANDLE;
                 const CK_RV rv = module->C_GenerateKeyPair(
                     session, &mechanism, public_template.data(), public_template.size(),
                     private_template.data(), private_template.size(), &pub, &priv);
-                ++*attempts;
-                if (*attempts % 1000 == 0) {
-                    fprintf(stderr, "%d pairs generated, none with a top byte of 0x%02X yet\n",
-                            *attempts, min_top_byte);
-                }
                 if (rv != CKR_OK) {
                     *why = "token '" + token.label + "' cannot generate the key pair: " + rv_text(rv);
                     break;
                 }
+                ++*attempts;
                 unsigned char modulus[kBlockSize] = {0};
                 const bool read = read_mpi_attribute(pub, CKA_MODULUS, &public_key->N) &&
                                   read_mpi_attribute(pub, CKA_PUBLIC_EXPONENT, &public_key->E) &&
@@ -470,18 +554,104 @@ int generate_token_key(const char* text, unsigned min_top_byte, RsaKeyContext* p
                                                            sizeof(modulus)) == 0;
                 if (read && modulus[0] >= min_top_byte) {
                     public_key->len = kBlockSize;
+                    generated_public = pub;
+                    generated_private = priv;
                     result = 0;
-                } else {
-                    // A rejected pair is deleted, so that only the kept one carries the name.
-                    module->C_DestroyObject(session, priv);
-                    module->C_DestroyObject(session, pub);
+                    break;
+                }
+                // A rejected pair is deleted, so that only the kept one carries the name.
+                if (!destroy_pair(pub, priv, why)) break;
+                if (watcher != nullptr && !watcher(watcher_state, *attempts)) {
+                    result = kTokenStopped;
+                    break;
                 }
             }
-            if (result != 0 && why->empty()) {
+            if (result == -1 && why->empty()) {
                 *why = "no modulus with a top byte of at least " + std::to_string(min_top_byte) +
                        " in " + std::to_string(*attempts) + " pairs";
             }
         }
+    }
+    p11_kit_uri_free(uri);
+    return result;
+}
+
+int delete_generated_key(std::string* why) {
+    if (generated_private == CK_INVALID_HANDLE) return 0;
+    const bool deleted = destroy_pair(generated_public, generated_private, why);
+    generated_public = generated_private = CK_INVALID_HANDLE;
+    return deleted ? 0 : -1;
+}
+
+namespace {
+
+std::string read_text_attribute(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type) {
+    unsigned char bytes[256];
+    CK_ATTRIBUTE attribute = {type, bytes, sizeof(bytes)};
+    if (module->C_GetAttributeValue(session, object, &attribute, 1) != CKR_OK ||
+        attribute.ulValueLen == CK_UNAVAILABLE_INFORMATION) {
+        return "";
+    }
+    return std::string(reinterpret_cast<const char*>(bytes), attribute.ulValueLen);
+}
+
+std::string hex_text(const std::string& bytes) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string text;
+    for (const char c : bytes) {
+        text += kDigits[static_cast<unsigned char>(c) >> 4];
+        text += kDigits[static_cast<unsigned char>(c) & 15];
+    }
+    return text;
+}
+
+// Adds the RSA keys of one object class to keys, joining objects of one label and id.
+void add_listed_keys(P11KitUri* uri, CK_OBJECT_CLASS object_class,
+                     std::vector<TokenKeyInfo>* keys) {
+    CK_KEY_TYPE rsa = CKK_RSA;
+    std::vector<CK_ATTRIBUTE> search = uri_search(uri, &object_class);
+    search.push_back({CKA_KEY_TYPE, &rsa, sizeof(rsa)});
+    for (const CK_OBJECT_HANDLE object : find_matching(module, session, search, 4096)) {
+        const std::string label = read_text_attribute(object, CKA_LABEL);
+        const std::string id = hex_text(read_text_attribute(object, CKA_ID));
+        TokenKeyInfo* key = nullptr;
+        for (TokenKeyInfo& known : *keys) {
+            if (known.label == label && known.id == id) key = &known;
+        }
+        if (key == nullptr) {
+            keys->push_back(TokenKeyInfo());
+            key = &keys->back();
+            key->label = label;
+            key->id = id;
+        }
+        (object_class == CKO_PRIVATE_KEY ? key->has_private : key->has_public) = true;
+        mbedtls_mpi n;
+        mbedtls_mpi_init(&n);
+        if (key->bits == 0 && read_mpi_attribute(object, CKA_MODULUS, &n)) {
+            key->bits = static_cast<unsigned>(mbedtls_mpi_bitlen(&n));
+            unsigned char bytes[1024];
+            const size_t size = mbedtls_mpi_size(&n);
+            if (size <= sizeof(bytes) && mbedtls_mpi_write_binary(&n, bytes, size) == 0) {
+                key->top_byte = bytes[0];
+            }
+        }
+        mbedtls_mpi_free(&n);
+    }
+}
+
+}  // namespace
+
+int list_token_keys(const char* text, std::string* token_label, std::vector<TokenKeyInfo>* keys,
+                    std::string* why) {
+    P11KitUri* uri = parse_uri(text, why);
+    if (uri == nullptr) return kTokenBadUri;
+    TokenSlot token;
+    int result = -1;
+    if (open_session(uri, &token, false, why)) {
+        *token_label = token.label;
+        add_listed_keys(uri, CKO_PRIVATE_KEY, keys);
+        add_listed_keys(uri, CKO_PUBLIC_KEY, keys);
+        result = 0;
     }
     p11_kit_uri_free(uri);
     return result;
@@ -494,6 +664,7 @@ void close_token() {
     }
     session = CK_INVALID_HANDLE;
     private_key = CK_INVALID_HANDLE;
+    generated_public = generated_private = CK_INVALID_HANDLE;
     logged_in = false;
     module = nullptr;
     if (path_module != nullptr) {

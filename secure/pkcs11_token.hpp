@@ -5,11 +5,14 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "secure/key_files.hpp"
 
-// What the token calls return besides 0 and -1: a URI that cannot be parsed (a usage error).
+// What the token calls return besides 0 and -1: a URI that cannot be parsed (a usage error),
+// and a generation stopped by its watcher (an interruption).
 constexpr int kTokenBadUri = 2;
+constexpr int kTokenStopped = 3;
 
 // Whether text is a pkcs11: URI rather than a file name (the scheme in any case).
 bool is_pkcs11_uri(const char* text);
@@ -36,12 +39,40 @@ int open_token_key(const char* uri, RsaKeyContext* public_key, bool* have_public
 int token_private_operation(const uint8_t input[128], uint8_t output[128]);
 const std::string& token_error();
 
-// Generates a 1024-bit pair inside the token (the private key sensitive and not extractable,
-// label and id from the URI), again until the modulus's top byte is at least min_top_byte,
-// deleting each rejected pair. Fills public_key with N and E and *attempts with the number of
-// pairs made. Returns 0, kTokenBadUri, or -1 with the reason in *why.
-int generate_token_key(const char* uri, unsigned min_top_byte, RsaKeyContext* public_key,
-                       int* attempts, std::string* why);
+// Told by generate_token_key once before the first pair (pairs 0) and after each rejected pair,
+// with the number of pairs made so far (none of them left in the token); returns false to stop
+// the generation.
+using PairWatcher = bool (*)(void* state, int pairs);
+
+// Generates a 1024-bit pair inside the token, for signing only (the private key sensitive and
+// not extractable, label and id from the URI), again until the modulus's top byte is at least
+// min_top_byte, deleting each rejected pair. Fills public_key with N and E and *attempts with
+// the number of pairs made. The kept pair stays open for delete_generated_key until
+// close_token. Returns 0, kTokenBadUri, kTokenStopped (nothing left in the token) or -1 with the
+// reason in *why; on any failure no object of the run is left.
+int generate_token_key(const char* uri, unsigned min_top_byte, PairWatcher watcher,
+                       void* watcher_state, RsaKeyContext* public_key, int* attempts,
+                       std::string* why);
+
+// Deletes the pair generate_token_key kept (private key first, so that a failure leaves the
+// whole pair rather than a lone private key). Returns 0, or -1 with what is left in *why.
+int delete_generated_key(std::string* why);
+
+// An RSA key the token holds, as its objects show it.
+struct TokenKeyInfo {
+    std::string label;
+    std::string id;     // lower-case hexadecimal
+    unsigned bits = 0;  // 0 when neither object shows the modulus
+    unsigned top_byte = 0;
+    bool has_private = false;
+    bool has_public = false;
+};
+
+// Lists the RSA keys of the URI's token that match its object and id (all of them when it names
+// none), a private and a public object of one label and id counting as one key. Returns 0,
+// kTokenBadUri, or -1 with the reason in *why.
+int list_token_keys(const char* uri, std::string* token_label, std::vector<TokenKeyInfo>* keys,
+                    std::string* why);
 
 // Logs out and closes the session and the modules.
 void close_token();
