@@ -157,13 +157,35 @@ int link_unnamed(int fd, const std::string& path) {
     return linkat(AT_FDCWD, proc_path, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW);
 }
 
+// What a file that is not a regular file is, for the message that refuses it.
+const char* file_kind(mode_t mode) {
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISLNK(mode)) return "a symbolic link";
+    return "a special file";
+}
+
+// Refuses what is neither a regular file nor a folder at the target. errno EEXIST stays the
+// code, for callers that only test it.
+void refuse_special(StagedFile* file, mode_t mode) {
+    file->error = EEXIST;
+    file->refused_kind = file_kind(mode);
+}
+
 // Only a regular file, or nothing, may be replaced: whatever any earlier check said, a device,
 // a FIFO, a folder or a link found at the target now is left alone.
-bool may_replace(const std::string& target) {
+bool may_replace(StagedFile* file) {
     struct stat st;
-    if (lstat(target.c_str(), &st) != 0) return errno == ENOENT;
+    if (lstat(file->target.c_str(), &st) != 0) return errno == ENOENT;
     if (S_ISREG(st.st_mode)) return true;
-    errno = S_ISDIR(st.st_mode) ? EISDIR : EEXIST;
+    if (S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+    } else {
+        refuse_special(file, st.st_mode);
+        errno = EEXIST;
+    }
     return false;
 }
 
@@ -197,7 +219,7 @@ bool name_file(StagedFile* file) {
             }
         }
     }
-    if (!may_replace(file->target)) {
+    if (!may_replace(file)) {
         file->error = errno;
         remove_temporary(file);
         return false;
@@ -272,8 +294,12 @@ WriteResult stage_file(StagedFile* file, const char* path, const uint8_t* data, 
     struct stat existing;
     if (stat(path, &existing) == 0) {
         file->existed = true;
+        if (S_ISDIR(existing.st_mode)) {
+            file->error = EISDIR;
+            return WriteResult::kCannotOpen;
+        }
         if (!S_ISREG(existing.st_mode)) {
-            file->error = S_ISDIR(existing.st_mode) ? EISDIR : EEXIST;
+            refuse_special(file, existing.st_mode);
             return WriteResult::kCannotOpen;
         }
         // A file the user may not write is refused, as a plain open would refuse it.
@@ -317,6 +343,13 @@ WriteResult stage_file(StagedFile* file, const char* path, const uint8_t* data, 
     }
     file->fd = fd;
     return WriteResult::kWritten;
+}
+
+std::string staged_file_reason(const StagedFile& file) {
+    if (file.refused_kind != nullptr) {
+        return std::string("it is ") + file.refused_kind + ", not a regular file";
+    }
+    return strerror(file.error);
 }
 
 bool commit_files(StagedFile* files, size_t count, const char* backup_suffix,

@@ -24,7 +24,12 @@ struct StagedFile {
     bool existed = false;     // target held a file when the stage began
     std::string backup_path;  // where the replaced file was kept, when commit_files kept it
     int error = 0;            // errno of the step that failed
+    const char* refused_kind = nullptr;  // "a character device"...: what stood at the target
 };
+
+// Why a staged file failed, for "cannot write 'x': ...": what stood at the target when it was
+// not a regular file or a folder, else the system's text of file.error.
+std::string staged_file_reason(const StagedFile& file);
 
 // Writes size bytes of data into a new file beside path and flushes it to disk, without naming
 // it path. Existing devices, FIFOs and folders are refused (kCannotOpen), as is an existing file

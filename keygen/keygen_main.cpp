@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
 // bootseal-keygen: makes the key files that bootseal reads.
-#include <getopt.h>
 #include <mbedtls/bignum.h>
 #include <mbedtls/ctr_drbg.h>
 #include <mbedtls/entropy.h>
@@ -15,6 +14,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "image/command_line.hpp"
 #include "image/distinct_files.hpp"
 #include "image/file_replace.hpp"
 #include "image/report_text.hpp"
@@ -35,7 +35,8 @@ namespace {
 const char kBackupSuffix[] = ".old";
 
 const char kUsage[] =
-    "Usage: bootseal-keygen [--dir DIR] [--aes] [--pem] [--from-pem KEY] [--force]\n"
+    "Usage: bootseal-keygen [--dir DIR] [--aes] [--pem] [--force]\n"
+    "                       [--from-pem KEY [--passphrase-file FILE]]\n"
     "       bootseal-keygen --pkcs11 URI [--min-top-byte B] [--dir DIR] [--pem] [--force]\n"
     "       bootseal-keygen --pkcs11 URI --export-public [--dir DIR] [--pem] [--force]\n"
     "       bootseal-keygen --pkcs11 URI --list\n"
@@ -67,17 +68,15 @@ const char kUsage[] =
     "  --list      with --pkcs11: list the token's RSA keys (label, id, size, top byte, and\n"
     "              which of the private and public objects are there); writes nothing\n"
     "  --force     replace key files that already exist, keeping each as FILE.old\n"
-    "  --help      show this help and exit\n"
+    "  --help      show this help and exit (also -h)\n"
     "  --version   show the version and exit\n"
     "\n"
     "Exit status: 0 when the files were written, 1 when they were not, 2 for a usage error,\n"
     "128+N when signal N stopped the making of a key in a token (none is left there).\n";
 
-int usage_error(const char* message) {
-    fprintf(stderr, "bootseal-keygen: %s\nTry 'bootseal-keygen --help' for more information.\n",
-            message);
-    return 2;
-}
+const char kTool[] = "bootseal-keygen";
+
+int usage_error(const std::string& message) { return ::usage_error(kTool, message); }
 
 // A key file waiting to be put in place with the others.
 struct KeyFile {
@@ -100,7 +99,7 @@ bool write_key_set(KeyFile* const* keys, size_t count) {
             keys[i]->text.size(), keys[i]->mode, FileMode::kExact);
         if (result != WriteResult::kWritten) {
             fprintf(stderr, "bootseal-keygen: cannot write '%s': %s; nothing written\n",
-                    keys[i]->path.c_str(), strerror(staged[i].error));
+                    keys[i]->path.c_str(), staged_file_reason(staged[i]).c_str());
             abandon_files(staged, i);
             return false;
         }
@@ -109,7 +108,7 @@ bool write_key_set(KeyFile* const* keys, size_t count) {
     if (!commit_files(staged, count, kBackupSuffix, &failed)) {
         fprintf(stderr,
                 "bootseal-keygen: cannot put '%s' in place: %s; the key files are as they were\n",
-                keys[failed]->path.c_str(), strerror(staged[failed].error));
+                keys[failed]->path.c_str(), staged_file_reason(staged[failed]).c_str());
         return false;
     }
     for (size_t i = 0; i < count; ++i) keys[i]->kept = !staged[i].backup_path.empty();
@@ -193,11 +192,20 @@ int main(int argc, char** argv) {
     bool with_aes = false, force = false, with_pem = false;
     const char* from_pem = nullptr;
     const char* token_uri = nullptr;
+    static const OptionArgument kArguments[] = {{"dir", "a folder"},
+                                                {"from-pem", "a file"},
+                                                {"passphrase-file", "a file"},
+                                                {"pkcs11", "a pkcs11: URI"},
+                                                {"min-top-byte", "a byte"},
+                                                {nullptr, nullptr}};
     const char* passphrase_file = nullptr;
     unsigned min_top_byte = kTokenDefaultTopByte;
-    opterr = 0;
     for (;;) {
-        const int option = getopt_long(argc, argv, "", kOptions, nullptr);
+        int option = 0;
+        std::string error;
+        if (!next_option(argc, argv, "h", kOptions, kArguments, &option, &error)) {
+            return usage_error(error);
+        }
         if (option == -1) break;
         switch (option) {
             case 'd':
@@ -240,15 +248,17 @@ int main(int argc, char** argv) {
                 break;
             case 'h':
                 fputs(kUsage, stdout);
-                return 0;
-            case 'v':
+                return output_written(kTool, "the help", "") ? 0 : 1;
+            default:  // 'v'
                 printf("bootseal-keygen %s\n", BOOTSEAL_VERSION);
-                return 0;
-            default:
-                return usage_error("unknown or incomplete option");
+                return output_written(kTool, "the version", "") ? 0 : 1;
         }
     }
     if (optind != argc) return usage_error("takes no arguments besides options");
+    if (top_byte_given && token_uri == nullptr) {
+        return usage_error("--min-top-byte needs --pkcs11: a generated or --from-pem key is "
+                           "taken whatever its top byte");
+    }
     if (passphrase_file != nullptr && from_pem == nullptr) {
         return usage_error("--passphrase-file needs --from-pem");
     }
@@ -260,7 +270,7 @@ int main(int argc, char** argv) {
             return usage_error("--pkcs11 takes neither --from-pem nor --aes");
         }
         if (!is_pkcs11_uri(token_uri) || check_pkcs11_uri(token_uri, &why) != 0) {
-            return usage_error(why.empty() ? "--pkcs11 takes a pkcs11: URI" : why.c_str());
+            return usage_error(why.empty() ? "--pkcs11 takes a pkcs11: URI" : why);
         }
     }
     if ((export_public || list_keys) && token_uri == nullptr) {
@@ -283,13 +293,16 @@ int main(int argc, char** argv) {
                        {dir + "/private.pem", "", 0600, false, with_pem && !in_token},
                        {dir + "/public.pem", "", 0644, false, with_pem}};
     const NamedPath paths[] = {{"the --from-pem key", from_pem},
+                               {"the --passphrase-file", passphrase_file},
                                {"the output", keys[0].wanted ? keys[0].path.c_str() : nullptr},
                                {"the output", keys[1].wanted ? keys[1].path.c_str() : nullptr},
                                {"the output", keys[2].wanted ? keys[2].path.c_str() : nullptr},
                                {"the output", keys[3].wanted ? keys[3].path.c_str() : nullptr},
                                {"the output", keys[4].wanted ? keys[4].path.c_str() : nullptr}};
+    const std::string dash = dash_path_message(paths, 2);
+    if (!dash.empty()) return usage_error(dash);
     const std::string shared = shared_file_message(paths, sizeof(paths) / sizeof(paths[0]));
-    if (!shared.empty()) return usage_error(shared.c_str());
+    if (!shared.empty()) return usage_error(shared);
     if (in_token) {
         warn_if_readable_by_others("bootseal-keygen", pkcs11_pin_source(token_uri).c_str(),
                                    "a PIN");
@@ -387,6 +400,9 @@ int main(int argc, char** argv) {
             printf("warning: with a top byte below 0xFF about %.1f%% of images cannot be signed "
                    "with this key (their signed block is not below the modulus)\n",
                    100.0 * unsignable_share(key));
+        }
+        if (!output_written(kTool, "the report", "the key files were written")) {
+            status = 1;
         }
     } else {
         if (made_in_token) status = undo_token_key("bootseal-keygen");

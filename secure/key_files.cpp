@@ -109,6 +109,15 @@ int read_rsa_file(const char* path, mbedtls_mpi* const* values, size_t count) {
     return result;
 }
 
+int read_public_key_file(const char* path, RsaKeyContext* key, std::string* why) {
+    if (key_file_format(path) != KeyFileFormat::kText) return read_pem_public_key(path, key, why);
+    mbedtls_mpi* const values[] = {&key->N, &key->E};
+    const int result = read_rsa_file(path, values, 2);
+    if (result == 0 || result == kRsaFileMissing) return result;
+    *why = explain_key_refusal(path, false, 0);
+    return -1;
+}
+
 int read_rsa_public_quietly(mbedtls_mpi* n, mbedtls_mpi* e) {
     const char* path = sources.rsa_public_path;
     if (path == nullptr) return -1;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "image/image_layout.hpp"
 #include "secure/aes_cipher.hpp"
@@ -71,6 +72,11 @@ constexpr int kRsaFileMissing = 1;
 // Reads count values, one per line, from the file at path without printing. Returns 0,
 // kRsaFileMissing or the first non-zero code of mbedtls_mpi_read_file.
 int read_rsa_file(const char* path, mbedtls_mpi* const* values, size_t count);
+
+// Reads N and E from the public key file at path, in rsa_pub.txt's format or PEM (or DER), without
+// printing. Returns 0, kRsaFileMissing when the file cannot be opened, or -1 with the reason in
+// *why.
+int read_public_key_file(const char* path, RsaKeyContext* key, std::string* why);
 
 // Reads N and E from the public key file without printing anything, for the private-key
 // operation's blinding and check. Returns 0, or non-zero when the file cannot be read.

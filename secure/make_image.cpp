@@ -1,8 +1,15 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "secure/make_image.hpp"
 
+#include <mbedtls/platform_util.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
 #include "image/dram_table.hpp"
 #include "image/header_display.hpp"
+#include "image/image_file.hpp"
 #include "image/image_checksum.hpp"
 #include "image/transcript.hpp"
 #include "secure/sealing.hpp"
@@ -30,6 +37,30 @@ int build_boot_header(const ChipProfile& profile, const HeaderLayout& layout, in
     return 0;
 }
 
+// The reason a step gave in the transcript: the "  ! " lines of its last failure block, or else
+// its last line.
+std::string transcript_reason(const std::string& transcript) {
+    const size_t failed = transcript.rfind(" failed\n");
+    std::string reason;
+    if (failed != std::string::npos) {
+        size_t at = failed + 8;
+        while (at < transcript.size()) {
+            size_t end = transcript.find('\n', at);
+            if (end == std::string::npos) end = transcript.size();
+            std::string line = transcript.substr(at, end - at);
+            if (line.compare(0, 4, "  ! ") != 0) break;
+            reason += (reason.empty() ? "" : "; ") + line.substr(4);
+            at = end + 1;
+        }
+    }
+    if (!reason.empty()) return reason;
+    size_t end = transcript.size();
+    while (end > 0 && (transcript[end - 1] == '\n' || transcript[end - 1] == '\r')) --end;
+    const size_t start = transcript.rfind('\n', end == 0 ? 0 : end - 1);
+    return transcript.substr(start == std::string::npos ? 0 : start + 1,
+                             end - (start == std::string::npos ? 0 : start + 1));
+}
+
 }  // namespace
 
 int make_image(const ChipProfile& profile, SealMode mode, int chip_id) {
@@ -42,4 +73,31 @@ int make_image(const ChipProfile& profile, SealMode mode, int chip_id) {
     store_header_checksum(layout);
     if (secure && seal_image(profile, rsa_signed) != 0) return -1;
     return 0;
+}
+
+int make_image_quietly(const char* input, const ChipProfile& profile, SealMode mode, int chip_id,
+                       std::string* reason) {
+    char* transcript = nullptr;
+    size_t transcript_size = 0;
+    FILE* stream = open_memstream(&transcript, &transcript_size);
+    if (stream == nullptr) {
+        *reason = "out of memory";
+        return -1;
+    }
+    set_transcript(stream);
+    memset(ImageBuffer, 0, kImageSize);
+    int bytes_read = 0;
+    int result = read_image(input, ImageBuffer, &bytes_read) == 0 ? 0 : -1;
+    if (result == 0) result = make_image(profile, mode, chip_id);
+    set_transcript(nullptr);
+    fclose(stream);
+    if (result != 0) {
+        std::string text(transcript, transcript_size);
+        *reason = transcript_reason(text);
+        if (!text.empty()) mbedtls_platform_zeroize(&text[0], text.size());
+    }
+    // The transcript echoes the AES key's bytes as they are read.
+    mbedtls_platform_zeroize(transcript, transcript_size);
+    free(transcript);
+    return result;
 }

@@ -2,6 +2,8 @@
 // The one sealing path: from the loader in ImageBuffer to the finished image of any kind.
 #pragma once
 
+#include <string>
+
 #include "image/image_layout.hpp"
 #include "image/seal_mode.hpp"
 
@@ -9,3 +11,9 @@
 // count, checksum) and, for secure images, the sealing; or the wrapped key of a wr-key image.
 // Reports each step in the transcript. Returns 0 or -1.
 int make_image(const ChipProfile& profile, SealMode mode, int chip_id);
+
+// Reads the loader at input into ImageBuffer and makes the image as make_image does, with the
+// transcript kept aside rather than printed. Returns 0, or -1 with *reason holding the failure's
+// lines of the transcript ("; " between them), or its last line.
+int make_image_quietly(const char* input, const ChipProfile& profile, SealMode mode, int chip_id,
+                       std::string* reason);

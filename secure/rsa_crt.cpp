@@ -241,9 +241,7 @@ int sign_block(const RsaKeyContext* key, const uint8_t* input, uint8_t* output,
                        mbedtls_mpi_cmp_mpi(&t, &key->N) < 0;
     mbedtls_mpi_free(&t);
     if (!below) {
-        say(" failed\n  ! The header digest of this image is too large for this modulus: the"
-            " signed block is not below N.\n  ! Change the image (for example its version"
-            " bytes) or use a key whose modulus has a high top byte.\n\n");
+        say("%s", kBlockNotBelowModulus);
         return -1;
     }
     limbs_from_be_bytes(input, len, Work.t, nn);

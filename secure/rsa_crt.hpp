@@ -9,6 +9,13 @@
 
 constexpr size_t kRsaBlockSize = 128;
 
+// The transcript's reason, and what to do, when the block to sign is not below the modulus; the
+// same whichever signer meets it.
+inline constexpr char kBlockNotBelowModulus[] =
+    " failed\n  ! The header digest of this image is too large for this modulus: the signed block"
+    " is not below N.\n  ! Change the image (for example its version bytes) or use a key whose"
+    " modulus has a high top byte.\n\n";
+
 // Computes output = input^D mod N as key->len big-endian bytes, by the Chinese remainder theorem
 // from P, Q, DP, DQ and QP, with no branch or memory address that depends on a secret. P Q must
 // be the key's N or public_n, the public key file's (when it was read). With the key's E the

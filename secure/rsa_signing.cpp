@@ -11,6 +11,7 @@
 #include "image/transcript.hpp"
 #include "secure/montgomery.hpp"
 #include "secure/mpi_try.hpp"
+#include "secure/sealed_header.hpp"
 
 uint8_t DeferredBlock[kRsaBlockSize];
 
@@ -96,8 +97,7 @@ bool block_below_modulus(const RsaKeyContext* key, const uint8_t input[kRsaBlock
                        mbedtls_mpi_cmp_mpi(&t, &key->N) < 0;
     mbedtls_mpi_free(&t);
     if (!below) {
-        say(" failed\n  ! The header digest of this image is too large for this modulus: the"
-            " signed block is not below N.\n\n");
+        say("%s", kBlockNotBelowModulus);
     }
     return below;
 }
@@ -150,9 +150,7 @@ int sign_externally(RsaKeyContext* key, const uint8_t input[kRsaBlockSize],
 int sign_with(RsaKeyContext* key, const uint8_t header_digest[32], uint8_t input[kRsaBlockSize],
               uint8_t output[kRsaBlockSize]) {
     const KeySources& sources = key_sources();
-    // The digest goes into the block's first 32 bytes in reverse order; the rest stays zero.
-    memset(input, 0, kRsaBlockSize);
-    for (size_t i = 0; i < 32; ++i) input[31 - i] = header_digest[i];
+    rsa_signed_block(header_digest, input);
     if (sources.signer == RsaSigner::kDeferred) {
         if (defer_signature(key, input, output) != 0) return -1;
     } else if (sources.signer == RsaSigner::kExternal) {

@@ -83,26 +83,10 @@ names() {
 check_outcome() {
     local name=$1 dir=$2 status=$3 label=$4 out=$5
     if [ "$status" -eq 0 ]; then
-        if [[ $name == keygen-* ]]; then
-            check_key_set "$dir" "$label" || return
-            local got
-            got=$(names "$dir")
-            [ "$got" = "$ref_names" ] || { fail "$label: folder holds '$got', expected '$ref_names'"; return; }
-            # The replaced files are kept whole under their .old names.
-            for f in $(names "$work/start"); do
-                cmp -s "$work/start/$f" "$dir/$f.old" ||
-                    { fail "$label: $f.old is not the replaced $f"; return; }
-            done
-        else
-            local got
-            got=$(snapshot "$dir")
-            [ "$got" = "$ref_snapshot" ] || { fail "$label: succeeded but the folder differs:\n$got"; return; }
-        fi
-    elif [[ $name == verify-* ]] && [ "$status" -eq 1 ] && grep -q 'cannot write the report' "$out"; then
-        # The plaintext was written whole before the report, whose write then failed.
-        local got
-        got=$(snapshot "$dir")
-        [ "$got" = "$ref_snapshot" ] || { fail "$label: the report failed and the folder differs:\n$got"; return; }
+        check_written "$name" "$dir" "$label" || return
+    elif [ "$status" -eq 1 ] && grep -q 'cannot write the report' "$out"; then
+        # The files were written whole before the report, whose write then failed.
+        check_written "$name" "$dir" "$label" || return
     else
         local got
         got=$(snapshot "$dir")
@@ -112,6 +96,24 @@ check_outcome() {
             { fail "$label: status $status without its message: $(tail -n 3 "$out" | xargs)"; return; }
     fi
     passed=$((passed + 1))
+}
+
+# Checks folder $2 against the outcome of the clean run of $1; $3 names the case.
+check_written() {
+    local name=$1 dir=$2 label=$3 got
+    if [[ $name == keygen-* ]]; then
+        check_key_set "$dir" "$label" || return 1
+        got=$(names "$dir")
+        [ "$got" = "$ref_names" ] || { fail "$label: folder holds '$got', expected '$ref_names'"; return 1; }
+        # The replaced files are kept whole under their .old names.
+        for f in $(names "$work/start"); do
+            cmp -s "$work/start/$f" "$dir/$f.old" ||
+                { fail "$label: $f.old is not the replaced $f"; return 1; }
+        done
+    else
+        got=$(snapshot "$dir")
+        [ "$got" = "$ref_snapshot" ] || { fail "$label: the folder differs from the clean run's:\n$got"; return 1; }
+    fi
 }
 
 # What a failed run must have said, by tool and status.

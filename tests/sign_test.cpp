@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "image/image_layout.hpp"
 #include "tests/test_support.hpp"
 
 namespace {
@@ -185,7 +186,7 @@ TEST_F(Sign, FailuresSayWhyAndWriteNothing) {
          "in.bin unsigned.bin && rm -f b.bin",
          {"--chip", "341", "--secure", "2", "--attach", "other.sig", "unsigned.bin", "out.bin"},
          1,
-         "other.sig is not a signature of unsigned.bin"},
+         "'other.sig' is not a signature of 'unsigned.bin'"},
     };
     shell_output("ln -s " + std::string(SIGN_EXE) + " " + path("sign"));
     for (const Case& c : cases) {
@@ -358,6 +359,118 @@ TEST_F(Sign, TwoPathsOfOneFileAreRefusedBeforeAnythingIsDone) {
         EXPECT_NE(run.errors.find(c.says), std::string::npos) << run.errors;
         if (c.status == 2) {
             EXPECT_EQ(shell_output("cd " + dir_ + " && ls -AR && md5sum *.* kg/*"), before);
+        }
+    }
+}
+
+// Each refusal names the option or the check that failed, exits 1 or 2 and leaves the folder as
+// it was; the second step checks everything it can without the AES key.
+TEST_F(Sign, RefusalsNameWhatIsWrongAndWriteNothing) {
+    ASSERT_EQ(sign({"--quiet", "--chip", "341", "--secure", "2", "--aes-key", "key.aes",
+                    "--rsa-pub", "public.pem", "--to-sign", "block.bin", "in.bin", "unsigned.bin"})
+                  .status,
+              0);
+    shell_output("cd " + dir_ + " && openssl pkeyutl -decrypt -inkey pkcs1.pem -pkeyopt "
+                 "rsa_padding_mode:none -in block.bin -out signature.bin && mkdir kg logs");
+    ASSERT_TRUE(make_device(path("full"), 1, 7));
+    const HeaderLayout layout = header_layout(select_chip_profile(341));
+    const std::string other_pub = kKeys + "pair-b/rsa_pub.txt";
+    struct Case {
+        const char* tool;
+        std::vector<std::string> args;  // "attach" and "secure" stand for the common beginnings
+        long change;                    // u.bin is unsigned.bin with this byte flipped (or
+                                        // -size: cut to size); 0 keeps it
+        int status;
+        const char* says;               // in standard error, or standard output on success
+        const char* written;            // the file the run writes, or nullptr
+        bool report_to_device = false;  // standard output goes to the full device
+    };
+    const char* const unsigned_fault = "'u.bin' is not an unsigned image from --to-sign: its ";
+    const std::string payload = std::string(unsigned_fault) + "data checksum does not match";
+    const Case cases[] = {
+        {SIGN_EXE, {"attach", "u.bin", "s.bin"}, 0, 0, "from signature.bin, verified", "s.bin"},
+        {SIGN_EXE, {"attach", "--rsa-pub", "pub.txt", "u.bin", "s.bin"}, 0, 0, "pub.txt", "s.bin"},
+        {SIGN_EXE, {"attach", "u.bin", "s.bin"}, 600, 1, payload.c_str(), nullptr},
+        {SIGN_EXE, {"attach", "u.bin", "s.bin"}, 20000, 1, payload.c_str(), nullptr},
+        {SIGN_EXE, {"attach", "u.bin", "s.bin"}, 32767, 1, payload.c_str(), nullptr},
+        {SIGN_EXE, {"attach", "u.bin", "s.bin"}, 142, 1, payload.c_str(), nullptr},
+        {SIGN_EXE, {"attach", "u.bin", "s.bin"}, static_cast<long>(layout.header_checksum), 1,
+         "its header checksum", nullptr},
+        {SIGN_EXE, {"attach", "u.bin", "s.bin"}, static_cast<long>(layout.boot_tag), 1,
+         "its boot tag is", nullptr},
+        {SIGN_EXE, {"attach", "u.bin", "s.bin"}, static_cast<long>(kSecureMarkerOffset), 1,
+         "its secure marker is", nullptr},
+        {SIGN_EXE, {"attach", "u.bin", "s.bin"}, 400, 1, "its signature field is not all zero",
+         nullptr},
+        {SIGN_EXE, {"attach", "u.bin", "s.bin"}, -32767, 1, "it holds 32767 bytes, not 32768",
+         nullptr},
+        {SIGN_EXE, {"attach", "u.bin", "s.bin"}, -32769, 1, "it holds more than 32768 bytes",
+         nullptr},
+        {SIGN_EXE, {"attach", "u.bin", "s.bin"}, 100, 1,
+         "'signature.bin' is not a signature of 'u.bin'", nullptr},
+        {SIGN_EXE, {"attach", "--rsa-pub", other_pub, "u.bin", "s.bin"}, 0, 1,
+         "'u.bin' carries another RSA key than", nullptr},
+        {SIGN_EXE, {"attach", "--aes-key", "key.aes", "u.bin", "s.bin"}, 0, 2,
+         "--attach and --aes-key exclude each other", nullptr},
+        {SIGN_EXE, {"--chp", "341"}, 0, 2, "unknown option '--chp'", nullptr},
+        {SIGN_EXE, {"-x"}, 0, 2, "unknown option '-x'", nullptr},
+        {SIGN_EXE, {"--a", "x"}, 0, 2, "option '--a' is ambiguous: it may be --aes-key, --attach",
+         nullptr},
+        {SIGN_EXE, {"secure", "--json=1", "in.bin", "o.bin"}, 0, 2,
+         "option '--json' takes no value", nullptr},
+        {SIGN_EXE, {"secure", "--json", "--quiet", "in.bin", "o.bin"}, 0, 2,
+         "--json and --quiet exclude each other", nullptr},
+        {SIGN_EXE, {"secure", "--rsa-pub", "pub.txt", "in.bin", "o.bin"}, 0, 2,
+         "--rsa-pub: RSA keys and two-step signing are for RSA-signed images", nullptr},
+        {SIGN_EXE, {"secure", "-", "o.bin"}, 0, 2,
+         "'-' is not a file name here: name a file for the input", nullptr},
+        {SIGN_EXE, {"secure", "in.bin", "full"}, 0, 1,
+         "cannot write 'full': it is a character device, not a regular file", nullptr},
+        {SIGN_EXE, {"secure", "--json", "in.bin", "o.bin"}, 0, 1,
+         "cannot write the report: No space left on device; the image 'o.bin' was written",
+         "o.bin", true},
+        // The advice of a key-file signer, for every signer that meets a block above N.
+        {SIGN_EXE,
+         {"--chip", "341", "--secure", "2", "--aes-key", "key.aes", "--rsa-pub",
+          kKeys + "short-1017/rsa_pub.txt", "--to-sign", "b.bin", "in.bin", "o.bin"},
+         0, 1, "not below N.; Change the image (for example its version bytes)", nullptr},
+        {SIGN_EXE, {"-h"}, 0, 0, "Usage: bootseal-sign", nullptr},
+        {KEYGEN_EXE, {"-h"}, 0, 0, "[--min-top-byte B]", nullptr},
+        {KEYGEN_EXE, {"--dir"}, 0, 2, "option '--dir' needs a folder", nullptr},
+        {KEYGEN_EXE, {"--dir="}, 0, 2, "option '--dir' needs a folder, not an empty value", nullptr},
+        {KEYGEN_EXE, {"--dir", "kg", "--min-top-byte", "0xF0"}, 0, 2,
+         "--min-top-byte needs --pkcs11", nullptr},
+        {KEYGEN_EXE, {"--dir", "kg", "--from-pem", "-"}, 0, 2,
+         "'-' is not a file name here: name a file for the --from-pem key", nullptr},
+        {KEYGEN_EXE, {"--dir", "kg"}, 0, 1, "the key files were written", "kg/rsa_pub.txt", true},
+    };
+    const std::string listing = "cd " + dir_ + " && find . -path ./logs -prune -o -printf "
+                                "'%p %y %s\\n' | sort && md5sum *.bin";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.front() + " " + c.args.back() + " " + std::to_string(c.change));
+        Bytes image = read_file(path("unsigned.bin"));
+        if (c.change > 0) image[static_cast<size_t>(c.change)] ^= 0x01;
+        if (c.change < 0) image.resize(static_cast<size_t>(-c.change));
+        write_file(path("u.bin"), image);
+        shell_output("cd " + dir_ + " && rm -rf s.bin o.bin kg/*");
+        const std::string before = shell_output(listing);
+        std::string command = c.tool;
+        for (const std::string& arg : c.args) {
+            command += arg == "attach"   ? " --chip 341 --secure 2 --attach signature.bin"
+                       : arg == "secure" ? " --chip 229 --secure 1 --aes-key key.aes"
+                                         : " '" + arg + "'";
+        }
+        const std::string status = shell_output(
+            "cd " + dir_ + " && " + command + (c.report_to_device ? " > full" : " > logs/out") +
+            " 2> logs/err < /dev/null; echo $?");
+        const Bytes text = read_file(path(c.status == 0 ? "logs/out" : "logs/err"));
+        const std::string says(text.begin(), text.end());
+        EXPECT_EQ(status, std::to_string(c.status) + "\n") << says;
+        EXPECT_NE(says.find(c.says), std::string::npos) << says;
+        if (c.written != nullptr) {
+            EXPECT_TRUE(file_exists(path(c.written)));
+        } else {
+            EXPECT_EQ(shell_output(listing), before) << "a refused run changed the folder";
         }
     }
 }

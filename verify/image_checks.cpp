@@ -19,8 +19,7 @@
 #include "image/seal_mode.hpp"
 #include "secure/aes_cipher.hpp"
 #include "secure/key_files.hpp"
-#include "secure/key_diagnosis.hpp"
-#include "secure/pem_keys.hpp"
+#include "secure/sealed_header.hpp"
 #include "secure/sealing.hpp"
 #include "secure/wr_key.hpp"
 
@@ -192,13 +191,6 @@ void check_wr_key(const ChipProfile& profile, const VerifyRequest& request,
     mbedtls_platform_zeroize(unwrapped, sizeof(unwrapped));
 }
 
-// Reads a little-endian field of the header into value.
-void read_le_field(mbedtls_mpi* value, size_t offset, size_t size) {
-    uint8_t big_endian[128];
-    for (size_t i = 0; i < size; ++i) big_endian[i] = ImageBuffer[offset + size - 1 - i];
-    mbedtls_mpi_read_binary(value, big_endian, size);
-}
-
 std::string describe_rsa_key(const mbedtls_mpi* n, const mbedtls_mpi* e) {
     std::string text = format("%u-bit N, E ", static_cast<unsigned>(mbedtls_mpi_bitlen(n)));
     if (mbedtls_mpi_bitlen(e) > 32) return text + "of more than 32 bits";
@@ -228,11 +220,10 @@ void check_rsa_signature(const uint8_t header_digest[kDigestSize], const VerifyR
     mbedtls_mpi* const all[] = {&n, &e, &s, &recovered, &expected};
     for (mbedtls_mpi* value : all) mbedtls_mpi_init(value);
 
-    read_le_field(&n, kRsaModulusOffset, kRsaModulusSize);
-    read_le_field(&e, kRsaExponentOffset, kRsaExponentSize);
+    read_header_rsa_key(ImageBuffer, &n, &e);
     mbedtls_mpi_read_binary(&s, ImageBuffer + kRsaSignatureOffset, kRsaSignatureSize);
-    uint8_t block[128] = {0};
-    for (size_t i = 0; i < kDigestSize; ++i) block[kDigestSize - 1 - i] = header_digest[i];
+    uint8_t block[kRsaBlockSize];
+    rsa_signed_block(header_digest, block);
     mbedtls_mpi_read_binary(&expected, block, sizeof(block));
     const bool usable = mbedtls_mpi_cmp_int(&n, 0) > 0 && mbedtls_mpi_get_bit(&n, 0) == 1 &&
                         mbedtls_mpi_cmp_int(&e, 0) > 0;
@@ -250,16 +241,7 @@ void check_rsa_signature(const uint8_t header_digest[kDigestSize], const VerifyR
     RsaKeyContext file_key;
     rsa_key_init(&file_key);
     std::string why;
-    int read = 0;
-    if (key_file_format(pub_path.c_str()) != KeyFileFormat::kText) {
-        read = read_pem_public_key(pub_path.c_str(), &file_key, &why);
-    } else {
-        mbedtls_mpi* const pub_values[] = {&file_key.N, &file_key.E};
-        read = read_rsa_file(pub_path.c_str(), pub_values, 2);
-        if (read != 0 && read != kRsaFileMissing) {
-            why = explain_key_refusal(pub_path.c_str(), false, 0);
-        }
-    }
+    const int read = read_public_key_file(pub_path.c_str(), &file_key, &why);
     if (read == kRsaFileMissing && !request.rsa_pub_named) {
         unchecked(results, "rsa key",
                   "no " + pub_path +
@@ -306,8 +288,7 @@ void check_secure(const ChipProfile& profile, bool rsa_signed, const VerifyReque
              number("expected", kSecureMarkerValue)});
     }
     const uint16_t stored_data = read_u16_le(kDataChecksumOffset);
-    const uint16_t computed_data =
-        static_cast<uint16_t>(0x10000u - rom_sum16(ImageBuffer + kPayloadOffset, kPayloadSize));
+    const uint16_t computed_data = payload_checksum(ImageBuffer);
     add(results, "data checksum", stored_data == computed_data,
         format("stored 0x%04X, computed 0x%04X over the encrypted payload", stored_data,
                computed_data),
@@ -352,13 +333,8 @@ void check_secure(const ChipProfile& profile, bool rsa_signed, const VerifyReque
 
     // The header digest: the first 512 bytes with the image digest in place and the signature
     // (and, for RSA, the key fields) zero.
-    uint8_t header[kHeaderSize];
-    memcpy(header, ImageBuffer, kHeaderSize);
-    const size_t signature_end = kImageDigestOffset;
-    const size_t signature_from = rsa_signed ? kRsaModulusOffset : kAesSignatureOffset;
-    memset(header + signature_from, 0, signature_end - signature_from);
     uint8_t header_digest[kDigestSize];
-    sha256_digest(header, static_cast<int32_t>(kHeaderSize), header_digest);
+    recompute_header_digest(ImageBuffer, rsa_signed, header_digest);
     add(results, "header digest", true, hex_bytes(header_digest, kDigestSize),
         {hex_value("computed", header_digest, kDigestSize)});
 
@@ -379,7 +355,7 @@ void check_secure(const ChipProfile& profile, bool rsa_signed, const VerifyReque
     // The re-checksum that sealing stores is the two's complement of the data checksum.
     const HeaderLayout layout = header_layout(profile);
     const uint16_t final_checksum = read_u16_le(layout.header_checksum);
-    const uint16_t expected_final = static_cast<uint16_t>(0x10000u - stored_data);
+    const uint16_t expected_final = sealed_header_checksum(stored_data);
     add(results, "header checksum", final_checksum == expected_final,
         format("stored 0x%04X, expected 0x%04X from the data checksum", final_checksum,
                expected_final),

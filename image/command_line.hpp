@@ -1,0 +1,39 @@
+// SPDX-License-Identifier: Apache-2.0
+// The command line of the companion tools: options read with getopt_long, and usage errors that
+// name what is wrong, the same way in every tool.
+#pragma once
+
+#include <getopt.h>
+
+#include <cstddef>
+#include <string>
+
+#include "image/distinct_files.hpp"
+
+// What an option's argument is, for the message when it is missing ("a folder", "a file", "a
+// number", "a byte", "a pkcs11: URI"). An option missing from a tool's table needs "a value".
+struct OptionArgument {
+    const char* name;  // the long option, without "--"; nullptr ends the table
+    const char* kind;
+};
+
+// Reads the next option with getopt_long (opterr off). Returns its value in *key (-1 when no
+// option is left) and true, or false with *error naming the option that is unknown, ambiguous,
+// missing its argument, given an empty one, or given a value it does not take.
+bool next_option(int argc, char** argv, const char* short_options, const option* options,
+                 const OptionArgument* arguments, int* key, std::string* error);
+
+// "'-' is not a file name here: ..." for the first of paths that is "-", or "" when none is: the
+// tools read and write named files only, never standard input or output.
+std::string dash_path_message(const NamedPath* paths, size_t count);
+
+// Prints "TOOL: MESSAGE" and the pointer to --help on standard error; returns 2.
+int usage_error(const char* tool, const std::string& message);
+
+// Prints "TOOL: MESSAGE" on standard error; returns 1.
+int failure(const char* tool, const std::string& message);
+
+// Flushes standard output. Returns true when everything printed reached it; otherwise says on
+// standard error that what ("the report", "the help") cannot be written, adding done (what the
+// run did before, such as "the image 'x' was written"; may be empty), and returns false.
+bool output_written(const char* tool, const char* what, const std::string& done);
