@@ -10,6 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -60,9 +61,14 @@ std::string rv_text(CK_RV rv) {
         default:
             break;
     }
-    char text[48];
-    snprintf(text, sizeof(text), "PKCS#11 error 0x%08lX", static_cast<unsigned long>(rv));
-    return text;
+    // p11-kit words every code the standard defines; a vendor's own code has no words anywhere.
+    const char* words = p11_kit_strerror(rv);
+    if (words != nullptr && strncmp(words, "Unknown", 7) != 0) {
+        std::string text = std::string("the token says: ") + words;
+        text[16] = static_cast<char>(tolower(static_cast<unsigned char>(text[16])));
+        return text;
+    }
+    return "the token failed with a code of its own maker";
 }
 
 std::string padded_text(const unsigned char* field, size_t size) {

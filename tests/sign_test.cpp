@@ -371,7 +371,8 @@ TEST_F(Sign, RefusalsNameWhatIsWrongAndWriteNothing) {
                   .status,
               0);
     shell_output("cd " + dir_ + " && openssl pkeyutl -decrypt -inkey pkcs1.pem -pkeyopt "
-                 "rsa_padding_mode:none -in block.bin -out signature.bin && mkdir kg logs");
+                 "rsa_padding_mode:none -in block.bin -out signature.bin && mkdir kg logs && : > "
+                 "empty.bin");
     ASSERT_TRUE(make_device(path("full"), 1, 7));
     const HeaderLayout layout = header_layout(select_chip_profile(341));
     const std::string other_pub = kKeys + "pair-b/rsa_pub.txt";
@@ -440,6 +441,12 @@ TEST_F(Sign, RefusalsNameWhatIsWrongAndWriteNothing) {
         {KEYGEN_EXE, {"--dir="}, 0, 2, "option '--dir' needs a folder, not an empty value", nullptr},
         {KEYGEN_EXE, {"--dir", "kg", "--min-top-byte", "0xF0"}, 0, 2,
          "--min-top-byte needs --pkcs11", nullptr},
+        {KEYGEN_EXE, {"--pkcs11", "pkcs11:token=t", "--min-top-byte", "0x100"}, 0, 2,
+         "--min-top-byte takes a byte from 0x80 to 0xFF", nullptr},
+        {KEYGEN_EXE, {"--pkcs11", "pkcs11:token=t", "--min-top-byte", "0x7F"}, 0, 2,
+         "--min-top-byte takes a byte from 0x80 to 0xFF", nullptr},
+        {SIGN_EXE, {"--chip", "229", "--secure", "0", "empty.bin", "o.bin"}, 0, 1,
+         "Not valid boot code!", nullptr},
         {KEYGEN_EXE, {"--dir", "kg", "--from-pem", "-"}, 0, 2,
          "'-' is not a file name here: name a file for the --from-pem key", nullptr},
         {KEYGEN_EXE, {"--dir", "kg"}, 0, 1, "the key files were written", "kg/rsa_pub.txt", true},
