@@ -9,7 +9,7 @@
 
 #include <cstring>
 
-#include "secure/pem_keys.hpp"
+#include "secure/key_bytes.hpp"
 
 namespace {
 

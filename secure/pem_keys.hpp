@@ -6,29 +6,8 @@
 #include <cstddef>
 #include <string>
 
+#include "secure/key_bytes.hpp"
 #include "secure/key_files.hpp"
-
-// How a key file is read; every tool asks this one question.
-enum class KeyFileFormat {
-    kText,  // the format of rsa_priv.txt and rsa_pub.txt, one value per line, as bootseal reads it
-    kPem,   // a line starts with "-----BEGIN"; text before it (and after the block) is skipped
-    kDer,   // an ASN.1 SEQUENCE with a long-form length, as every DER RSA key starts
-};
-
-// The format of the key in data (size bytes). For PEM, *pem_start (when given) receives the
-// offset of the first "-----BEGIN" line.
-KeyFileFormat key_bytes_format(const char* data, size_t size, size_t* pem_start);
-
-// The format of the key file at path; a file that cannot be read is kText, whose reader says why.
-KeyFileFormat key_file_format(const char* path);
-
-// Reads the whole key file (at most 64 KiB) through no buffer but *bytes, and a NUL after it.
-// Returns false with the reason in *why.
-bool read_key_file_bytes(const char* path, std::string* bytes, std::string* why);
-
-// Decodes the first PEM block in data into *der (which the caller wipes), its armour's name
-// ("PRIVATE KEY", "CERTIFICATE" ...) into *label. Returns false when there is none to decode.
-bool decode_pem_block(const char* data, size_t size, std::string* label, std::string* der);
 
 // Takes the passphrase of an encrypted key from the first line of the file at path (kept, not
 // copied: it must outlive the reads) instead of asking on the terminal; nullptr asks again.
