@@ -80,7 +80,8 @@ bool decode_pem_block(const char* data, size_t size, std::string* label, std::st
     const std::string text(data + start, size - start);
     const size_t label_end = text.find("-----", 10);
     const size_t body = text.find('\n', 10);
-    if (label_end == std::string::npos || body == std::string::npos || label_end > body) {
+    if (label_end == std::string::npos || body == std::string::npos || label_end > body ||
+        label_end < 11) {
         return false;
     }
     *label = text.substr(11, label_end - 11);
