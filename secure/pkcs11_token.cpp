@@ -295,6 +295,8 @@ bool get_pin(P11KitUri* uri, const std::string& token, char pin[kMaxPin], std::s
     }
     if (const char* source = p11_kit_uri_get_pin_source(uri)) {
         FILE* file = fopen(pin_source_file(source), "r");
+        // Unbuffered, as the terminal below: no copy of the PIN in a buffer the C library frees.
+        if (file != nullptr) setvbuf(file, nullptr, _IONBF, 0);
         if (file == nullptr || fgets(pin, kMaxPin, file) == nullptr) {
             if (file) fclose(file);
             *why = std::string("cannot read the PIN from pin-source ") + source;
@@ -308,6 +310,7 @@ bool get_pin(P11KitUri* uri, const std::string& token, char pin[kMaxPin], std::s
                    "' needs its PIN: give pin-value or pin-source in the URI, or run on a terminal";
             return false;
         }
+        setvbuf(tty, nullptr, _IONBF, 0);
         struct termios saved, quiet;
         const bool terminal = tcgetattr(fileno(tty), &saved) == 0;
         quiet = saved;
