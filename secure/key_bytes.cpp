@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 namespace {
 
@@ -77,14 +78,15 @@ bool read_key_file_bytes(const char* path, std::string* bytes, std::string* why)
 bool decode_pem_block(const char* data, size_t size, std::string* label, std::string* der) {
     size_t start = 0;
     if (key_bytes_format(data, size, &start) != KeyFileFormat::kPem) return false;
-    const std::string text(data + start, size - start);
+    // A view of the caller's bytes, not a copy: a copy would leave the key's text in freed memory.
+    const std::string_view text(data + start, size - start);
     const size_t label_end = text.find("-----", 10);
     const size_t body = text.find('\n', 10);
     if (label_end == std::string::npos || body == std::string::npos || label_end > body ||
         label_end < 11) {
         return false;
     }
-    *label = text.substr(11, label_end - 11);
+    *label = std::string(text.substr(11, label_end - 11));
     const size_t footer = text.find("-----END " + *label + "-----", body);
     if (footer == std::string::npos) return false;
     const auto* from = reinterpret_cast<const unsigned char*>(text.data()) + body + 1;

@@ -76,6 +76,9 @@ int load_pem(const char* path, RsaKeyContext* context, bool private_key) {
 }  // namespace
 
 int parse_aes_key(FILE* file, uint8_t key[kAesKeySize]) {
+    // Unbuffered: no copy of the key's text in a buffer the C library frees unwiped. The file is
+    // a line long; reading it a byte at a time costs nothing.
+    setvbuf(file, nullptr, _IONBF, 0);
     char token[kTokenBufferSize];
     size_t length = read_token(file, token, sizeof(token));
     while (length > 0 && token[0] == '#') length = read_token(file, token, sizeof(token));

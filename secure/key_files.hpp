@@ -56,8 +56,9 @@ void default_aes_key(bool second_variant, uint8_t key[kAesKeySize]);
 int load_aes_key(const ChipProfile& profile, const char* byte_format, bool announce_default,
                  uint8_t key[kAesKeySize]);
 
-// Reads the AES key from an open aes.txt without printing: comment words starting with "#" are
-// skipped and the next word must be exactly 32 hexadecimal digits. Returns 0 or -1.
+// Reads the AES key from an aes.txt just opened (nothing read from it yet) without printing:
+// comment words starting with "#" are skipped and the next word must be exactly 32 hexadecimal
+// digits. Returns 0 or -1.
 int parse_aes_key(FILE* file, uint8_t key[kAesKeySize]);
 
 // Opens a key file that may be absent. Returns the open file, or nullptr with *absent set when

@@ -3,6 +3,7 @@
 
 #include <mbedtls/platform_util.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -77,27 +78,32 @@ int make_image(const ChipProfile& profile, SealMode mode, int chip_id) {
 
 int make_image_quietly(const char* input, const ChipProfile& profile, SealMode mode, int chip_id,
                        std::string* reason) {
-    char* transcript = nullptr;
-    size_t transcript_size = 0;
-    FILE* stream = open_memstream(&transcript, &transcript_size);
+    // The transcript echoes the AES key's bytes as they are read: it goes into one fixed buffer,
+    // unbuffered, that is wiped afterwards (a growing one would leave copies in freed memory).
+    static char transcript[65536];
+    FILE* stream = fmemopen(transcript, sizeof(transcript), "w");
     if (stream == nullptr) {
         *reason = "out of memory";
         return -1;
     }
+    setvbuf(stream, nullptr, _IONBF, 0);
     set_transcript(stream);
     memset(ImageBuffer, 0, kImageSize);
     int bytes_read = 0;
     int result = read_image(input, ImageBuffer, &bytes_read) == 0 ? 0 : -1;
     if (result == 0) result = make_image(profile, mode, chip_id);
     set_transcript(nullptr);
+    const long end = ftell(stream);
     fclose(stream);
+    const size_t transcript_size =
+        end < 0 ? 0 : std::min(static_cast<size_t>(end), sizeof(transcript));
     if (result != 0) {
-        std::string text(transcript, transcript_size);
+        std::string text;
+        text.reserve(transcript_size);
+        text.assign(transcript, transcript_size);
         *reason = transcript_reason(text);
         if (!text.empty()) mbedtls_platform_zeroize(&text[0], text.size());
     }
-    // The transcript echoes the AES key's bytes as they are read.
-    mbedtls_platform_zeroize(transcript, transcript_size);
-    free(transcript);
+    mbedtls_platform_zeroize(transcript, sizeof(transcript));
     return result;
 }

@@ -173,6 +173,9 @@ int read_pem_private_key(const char* path, RsaKeyContext* key, std::string* why,
     std::string label, der;
     if (!decode_pem_block(bytes.data(), bytes.size() - 1, &label, &der) ||
         label != "ENCRYPTED PRIVATE KEY") {
+        // The decoded block of a key that is not encrypted PKCS#8 is wiped before the string
+        // grows and frees it.
+        if (!der.empty()) mbedtls_platform_zeroize(&der[0], der.size());
         der.assign(reinterpret_cast<const char*>(data), size);
     }
     const bool pkcs8 =

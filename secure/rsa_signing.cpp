@@ -69,6 +69,9 @@ bool rsa_signature_verifies(const RsaKeyContext* key, const uint8_t signature[kR
     if (!is_odd_positive(&key->N) || !is_positive(&key->E)) goto done;
     MPI_TRY(mbedtls_mpi_read_binary(&s, signature, kRsaBlockSize));
     MPI_TRY(mbedtls_mpi_read_binary(&expected, input, kRsaBlockSize));
+    // s and s + N raise to the same value; only the one below N is the signature, so that one
+    // signature never makes two images that check out.
+    if (mbedtls_mpi_cmp_mpi(&s, &key->N) >= 0) goto done;
     MPI_TRY(exp_mod(&recovered, &s, &key->E, &key->N));
     verified = mbedtls_mpi_cmp_mpi(&recovered, &expected) == 0;
 done:

@@ -97,4 +97,22 @@ TEST_F(RsaOperation, RefusesBlocksNotBelowNAndUnusableKeys) {
     EXPECT_NE(out.find("not a usable private key"), std::string::npos);
 }
 
+TEST_F(RsaOperation, OnlyTheSignatureBelowNVerifies) {
+    toy_key();
+    mbedtls_mpi_lset(&key_.E, 17);
+    uint8_t block[128] = {0};
+    block[127] = 65;
+    struct Case {
+        unsigned signature;
+        bool verifies;
+    };
+    // 588 and 588 + N both raise to 65; only the one below N is the signature.
+    for (const Case c : {Case{588, true}, Case{588 + 3233, false}, Case{589, false}}) {
+        uint8_t signature[128] = {0};
+        signature[126] = static_cast<uint8_t>(c.signature >> 8);
+        signature[127] = static_cast<uint8_t>(c.signature);
+        EXPECT_EQ(rsa_signature_verifies(&key_, signature, block), c.verifies) << c.signature;
+    }
+}
+
 }  // namespace

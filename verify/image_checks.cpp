@@ -20,6 +20,7 @@
 #include "secure/aes_cipher.hpp"
 #include "secure/key_files.hpp"
 #include "secure/sealed_header.hpp"
+#include "secure/rsa_signing.hpp"
 #include "secure/sealing.hpp"
 #include "secure/wr_key.hpp"
 
@@ -216,19 +217,16 @@ std::string header_form_fingerprint(const mbedtls_mpi* n, const mbedtls_mpi* e) 
 
 void check_rsa_signature(const uint8_t header_digest[kDigestSize], const VerifyRequest& request,
                          std::vector<CheckResult>* results, VerifyOutcome* outcome) {
-    mbedtls_mpi n, e, s, recovered, expected;
-    mbedtls_mpi* const all[] = {&n, &e, &s, &recovered, &expected};
-    for (mbedtls_mpi* value : all) mbedtls_mpi_init(value);
-
-    read_header_rsa_key(ImageBuffer, &n, &e);
-    mbedtls_mpi_read_binary(&s, ImageBuffer + kRsaSignatureOffset, kRsaSignatureSize);
+    RsaKeyContext header_key;
+    rsa_key_init(&header_key);
+    const mbedtls_mpi& n = header_key.N;
+    const mbedtls_mpi& e = header_key.E;
+    read_header_rsa_key(ImageBuffer, &header_key.N, &header_key.E);
     uint8_t block[kRsaBlockSize];
     rsa_signed_block(header_digest, block);
-    mbedtls_mpi_read_binary(&expected, block, sizeof(block));
-    const bool usable = mbedtls_mpi_cmp_int(&n, 0) > 0 && mbedtls_mpi_get_bit(&n, 0) == 1 &&
-                        mbedtls_mpi_cmp_int(&e, 0) > 0;
-    const bool verifies = usable && mbedtls_mpi_exp_mod(&recovered, &s, &e, &n, nullptr) == 0 &&
-                          mbedtls_mpi_cmp_mpi(&recovered, &expected) == 0;
+    // The one signature check of every tool (a signature at or above N is no signature).
+    const bool verifies =
+        rsa_signature_verifies(&header_key, ImageBuffer + kRsaSignatureOffset, block);
     const std::string key_text = "the header's key (" + describe_rsa_key(&n, &e) + ")";
     add(results, "rsa signature", verifies,
         verifies ? "verifies with " + key_text
@@ -262,7 +260,7 @@ void check_rsa_signature(const uint8_t header_digest[kDigestSize], const VerifyR
                  : "the header's key is not the one in " + pub_path);
     }
     rsa_key_free(&file_key);
-    for (mbedtls_mpi* value : all) mbedtls_mpi_free(value);
+    rsa_key_free(&header_key);
 }
 
 // Loads the AES key and decrypts the payload of a copy of the image into ScratchBuffer. Returns
