@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <set>
 
 namespace {
 
@@ -39,7 +40,8 @@ bool next_option(int argc, char** argv, const char* short_options, const option*
                  const OptionArgument* arguments, int* key, std::string* error) {
     opterr = 0;
     const int before = optind;
-    *key = getopt_long(argc, argv, short_options, options, nullptr);
+    int index = -1;
+    *key = getopt_long(argc, argv, short_options, options, &index);
     if (*key == '?') {
         // A long option's word is always used up; a short one may sit inside a group ("-xq").
         const char* word = optind > before ? argv[optind - 1] : "";
@@ -56,6 +58,33 @@ bool next_option(int argc, char** argv, const char* short_options, const option*
             *error = "option '--" + std::string(known->name) + "' needs " +
                      argument_kind(arguments, known->name);
         }
+        return false;
+    }
+    if (*key == -1) return true;
+    // A long option is taken by its whole name only: "--default" would otherwise quietly mean
+    // --default-aes-key, the public key.
+    if (index >= 0) {
+        const char* name = options[index].name;
+        for (int at = optind - 1; at >= before && at >= 1; --at) {
+            const char* word = argv[at];
+            if (strncmp(word, "--", 2) != 0) continue;
+            const size_t typed = strcspn(word + 2, "=");
+            if (strncmp(word + 2, name, typed) != 0) continue;
+            if (typed != strlen(name)) {
+                *error = "option '" + std::string(word, typed + 2) +
+                         "' is not a whole option name: write --" + name;
+                return false;
+            }
+            break;
+        }
+    }
+    // Every option is given once: a second one would silently replace the first (a key, a chip).
+    static std::set<int> seen;
+    if (!seen.insert(*key).second) {
+        const option* known = option_with_key(options, *key);
+        *error = known != nullptr ? "option '--" + std::string(known->name) + "' is given twice"
+                                  : "option '-" + std::string(1, static_cast<char>(*key)) +
+                                        "' is given twice";
         return false;
     }
     // "--dir=" gives an empty argument, which would name the root folder's files or nothing.

@@ -368,7 +368,7 @@ TEST_F(Companions, JsonReportsEveryOutcomeAsOneObject) {
          "(1, 'fail', None, [], '--chip and --secure go together: ')"},
         {"a usage error met before --json", "--bogus aes.bin --json", 2,
          "d['result'], d['error']['message']",
-         "('fail', \"unknown or incomplete option '--bogus'\")"},
+         "('fail', \"unknown option '--bogus'\")"},
         {"an image that cannot be read", "folder --chip 229 --secure 1 --json", 3,
          "d['result'], d['image'], d['kind'], d['error']['message']",
          "('fail', 'folder', 'AES-signed', \"cannot read 'folder': Is a directory\")"},

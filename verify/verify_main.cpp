@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "image/command_line.hpp"
+#include "image/distinct_files.hpp"
 #include "image/image_file.hpp"
 #include "image/image_layout.hpp"
 #include "image/report_text.hpp"
@@ -61,16 +63,12 @@ const char kUsage[] =
     "  3  the image or a key file could not be read\n";
 
 // Whether the command line asks for --json anywhere, so that even a usage error met before it
-// is reported as JSON. getopt_long reads the line as the real parse does, without stopping at
-// an error.
-bool json_requested(int argc, char** argv, const option* options) {
-    bool json = false;
-    opterr = 0;
-    for (int option = 0; option != -1; option = getopt_long(argc, argv, "h", options, nullptr)) {
-        json = json || option == 'j';
+// is reported as JSON. A plain look at the words: the real parse must not be disturbed.
+bool json_requested(int argc, char** argv) {
+    for (int i = 1; i < argc && strcmp(argv[i], "--") != 0; ++i) {
+        if (strcmp(argv[i], "--json") == 0) return true;
     }
-    optind = 0;  // the real parse starts afresh
-    return json;
+    return false;
 }
 
 bool json_report = false;
@@ -140,7 +138,11 @@ int main(int argc, char** argv) {
         {"json", no_argument, nullptr, 'j'},       {"strict", no_argument, nullptr, 't'},
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, 'v'},    {nullptr, 0, nullptr, 0}};
-    json_report = json_requested(argc, argv, kOptions);
+    static const OptionArgument kArguments[] = {
+        {"chip", "a number"}, {"secure", "a number"}, {"keys", "a folder"},
+        {"decrypt", "a file"}, {"aes-key", "a file"},  {"rsa-pub", "a file"},
+        {nullptr, nullptr}};
+    json_report = json_requested(argc, argv);
     int chip = 0, secure = 0;
     bool have_chip = false, have_secure = false, strict = false;
     bool key_dir_named = false;
@@ -148,9 +150,12 @@ int main(int argc, char** argv) {
     const char* aes_key = nullptr;
     const char* rsa_pub = nullptr;
     const char* decrypt_path = nullptr;
-    opterr = 0;
     for (;;) {
-        const int option = getopt_long(argc, argv, "h", kOptions, nullptr);
+        int option = 0;
+        std::string error;
+        if (!next_option(argc, argv, "h", kOptions, kArguments, &option, &error)) {
+            return usage_error(error.c_str());
+        }
         if (option == -1) break;
         switch (option) {
             case 'c':
@@ -189,7 +194,7 @@ int main(int argc, char** argv) {
                 printf("bootseal-verify %s\n", BOOTSEAL_VERSION);
                 return 0;
             default:
-                return usage_error("unknown or incomplete option", argv[optind - 1]);
+                break;
         }
     }
     if (optind + 1 != argc) return usage_error("expects exactly one IMAGE");
@@ -226,6 +231,17 @@ int main(int argc, char** argv) {
     if (rsa_pub != nullptr && !named_path_exists(rsa_pub, false)) {
         return usage_error("--rsa-pub names no file:", rsa_pub);
     }
+
+    // The plaintext may replace no file the run reads: not the image, not a key.
+    const std::string folder_aes = key_dir + "/aes.txt", folder_pub = key_dir + "/rsa_pub.txt";
+    const NamedPath paths[] = {{"the --decrypt output", decrypt_path},
+                               {"the image", image_path},
+                               {"the --aes-key file", aes_key ? aes_key : folder_aes.c_str()},
+                               {"the --rsa-pub file", rsa_pub ? rsa_pub : folder_pub.c_str()}};
+    const size_t count = decrypt_path != nullptr ? sizeof(paths) / sizeof(paths[0]) : 0;
+    std::string clash = dash_path_message(paths, count);
+    if (clash.empty()) clash = shared_file_message(paths, count);
+    if (!clash.empty()) return usage_error(clash.c_str());
 
     const long size = load_image_file(image_path);
     if (size < 0) return cannot_read(report);
