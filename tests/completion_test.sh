@@ -27,7 +27,7 @@ expect() {
     function=$(complete -p "${COMP_WORDS[0]}" | sed 's/.*-F \([^ ]*\).*/\1/')
     "$function" "${COMP_WORDS[0]}" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
     local got
-    got=$(printf '%s\n' "${COMPREPLY[@]}" | sort | xargs)
+    got=$(printf '%s\n' "${COMPREPLY[@]}" | sort | paste -sd' ')
     if [[ $got == "$want" ]]; then
         passed=$((passed + 1))
     else
@@ -53,5 +53,9 @@ expect 'bootseal-sign --chip 341 --rsa-key lo' 'loader.bin'
 expect 'bootseal-sign --quiet ' 'keys loader.bin'
 expect 'bootseal-keygen --dir ' 'keys'
 expect 'bootseal-keygen --aes ' 'keys loader.bin'
+# Only option lines count: not "--strict)" of a wrapped sentence, and --help once with its -h.
+expect 'bootseal-verify --s' '--secure --strict'
+expect 'bootseal-verify --h' '--help'
+expect 'bootseal-sign --rsa-p' '--rsa-pub'
 echo "completion: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
