@@ -36,10 +36,10 @@ struct DerKind {
     bool has_version;       // PKCS#8 and PKCS#12 start with a version; a public key does not
 };
 
-DerKind der_kind(const std::string& der) {
+DerKind der_kind(const uint8_t* der, size_t size) {
     DerKind kind = {nullptr, false};
-    unsigned char* p = reinterpret_cast<unsigned char*>(const_cast<char*>(der.data()));
-    const unsigned char* end = p + der.size();
+    unsigned char* p = const_cast<unsigned char*>(der);
+    const unsigned char* end = p + size;
     size_t length = 0;
     if (mbedtls_asn1_get_tag(&p, end, &length, MBEDTLS_ASN1_CONSTRUCTED | MBEDTLS_ASN1_SEQUENCE)) {
         return kind;
@@ -55,6 +55,27 @@ DerKind der_kind(const std::string& der) {
     }
     return kind;
 }
+
+}  // namespace
+
+std::string other_algorithm_refusal(const char* path, const char* algorithm) {
+    const std::string file = std::string("'") + path + "'";
+    if (algorithm != nullptr && strcmp(algorithm, "RSA-PSS") == 0) {
+        return file + " holds an RSA-PSS key, which may only make PSS signatures; the header's "
+                      "signature needs a plain RSA key (openssl genpkey -algorithm RSA)";
+    }
+    if (algorithm != nullptr && strcmp(algorithm, "RSA") != 0) {
+        return file + " holds a key of type " + algorithm +
+               ", not RSA; the header is signed with a 1024-bit RSA key";
+    }
+    return "";
+}
+
+const char* der_key_algorithm(const uint8_t* der, size_t size) {
+    return der_kind(der, size).algorithm;
+}
+
+namespace {
 
 bool contains(const std::string& text, const char* what) {
     return text.find(what) != std::string::npos;
@@ -82,7 +103,7 @@ std::string explain(const std::string& bytes, const char* path, bool want_privat
     std::string label, der;
     const bool pem = decode_pem_block(bytes.data(), bytes.size(), &label, &der);
     if (!pem) der = bytes;
-    const DerKind kind = der_kind(der);
+    const DerKind kind = der_kind(reinterpret_cast<const uint8_t*>(der.data()), der.size());
     mbedtls_platform_zeroize(&der[0], der.size());
     const bool public_key = contains(label, "PUBLIC KEY") ||
                             (!pem && kind.algorithm != nullptr && !kind.has_version);
@@ -95,14 +116,8 @@ std::string explain(const std::string& bytes, const char* path, bool want_privat
     const char* other = kind.algorithm;
     if (contains(label, "EC PRIVATE KEY")) other = "EC";
     if (contains(label, "DSA PRIVATE KEY")) other = "DSA";
-    if (other != nullptr && strcmp(other, "RSA-PSS") == 0) {
-        return file + " holds an RSA-PSS key, which may only make PSS signatures; the header's "
-                      "signature needs a plain RSA key (openssl genpkey -algorithm RSA)";
-    }
-    if (other != nullptr && strcmp(other, "RSA") != 0) {
-        return file + " holds a key of type " + other +
-               ", not RSA; the header is signed with a 1024-bit RSA key";
-    }
+    const std::string not_rsa = other_algorithm_refusal(path, other);
+    if (!not_rsa.empty()) return not_rsa;
     if (want_private && public_key) {
         return file + " holds a public key only; signing needs the private key of the pair";
     }
@@ -123,7 +138,9 @@ std::string explain(const std::string& bytes, const char* path, bool want_privat
         default:
             break;
     }
-    if (pem || private_key || public_key) {
+    // Armour or a DER start that did not parse: a key file, damaged (cut short, edited).
+    const KeyFileFormat format = key_bytes_format(bytes.data(), bytes.size(), nullptr);
+    if (pem || private_key || public_key || format != KeyFileFormat::kText) {
         return file + " is damaged or not an RSA " + (want_private ? "private" : "public") +
                " key in PEM or DER form (PKCS#1 or PKCS#8)";
     }

@@ -187,6 +187,7 @@ int read_pem_private_key(const char* path, RsaKeyContext* key, std::string* why,
     const auto* secret = reinterpret_cast<const unsigned char*>(passphrase);
     int result = pkcs8 ? MBEDTLS_ERR_PK_PASSWORD_REQUIRED : parse_key(&pk, data, size, nullptr, 0);
     bool explained = false;
+    size_t decrypted_size = 0;  // of plain, once the passphrase has opened it
     if (result == MBEDTLS_ERR_PK_PASSWORD_REQUIRED) {
         if (was_encrypted != nullptr) *was_encrypted = true;
         const int length = get_passphrase(path, passphrase, why);
@@ -199,6 +200,7 @@ int read_pem_private_key(const char* path, RsaKeyContext* key, std::string* why,
             result = decrypt_pkcs8(encrypted, der.size(), secret, static_cast<size_t>(length),
                                    reinterpret_cast<uint8_t*>(&plain[0]), &plain_size, why);
             if (result == 0) {
+                decrypted_size = plain_size;
                 result = parse_key(&pk, reinterpret_cast<const unsigned char*>(plain.data()),
                                    plain_size, nullptr, 0);
                 // A wrong passphrase whose padding happened to come out right.
@@ -218,6 +220,15 @@ int read_pem_private_key(const char* path, RsaKeyContext* key, std::string* why,
         }
     }
     if (result == 0 && mbedtls_pk_get_type(&pk) != MBEDTLS_PK_RSA) result = -1;
+    if (result != 0 && decrypted_size > 0) {
+        // The passphrase was right (the padding came out): say what the key is instead.
+        const std::string other = other_algorithm_refusal(
+            path, der_key_algorithm(reinterpret_cast<const uint8_t*>(plain.data()), decrypted_size));
+        if (!other.empty()) {
+            *why = other;
+            explained = true;
+        }
+    }
     if (result != 0 && !explained) *why = explain_key_refusal(path, true, result);
     if (result == 0 && export_rsa(&pk, key, true) != 0) {
         *why = std::string("'") + path + "': the RSA values cannot be read";
