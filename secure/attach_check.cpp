@@ -61,6 +61,15 @@ std::string unsigned_image_fault(const ChipProfile& profile, long size) {
     if (profile.secure_header && marker != kSecureMarkerValue) {
         return "its secure marker is " + hex16(marker) + ", not 0x55AA";
     }
+    // The key before the signature field: an AES-signed image has a signature there, and no key.
+    RsaKeyContext header_key;
+    rsa_key_init(&header_key);
+    read_header_rsa_key(ImageBuffer, &header_key.N, &header_key.E);
+    const size_t bits = mbedtls_mpi_bitlen(&header_key.N);
+    rsa_key_free(&header_key);
+    if (bits <= 1016) {
+        return "its header carries no 1024-bit RSA public key (is it an AES-signed image?)";
+    }
     for (size_t i = 0; i < kRsaSignatureSize; ++i) {
         if (ImageBuffer[kRsaSignatureOffset + i] != 0) {
             return "its signature field is not all zero (is it signed already?)";
@@ -124,12 +133,7 @@ int attach_signature(const AttachFiles& files, const ChipProfile& profile,
     RsaKeyContext key;
     rsa_key_init(&key);
     read_header_rsa_key(ImageBuffer, &key.N, &key.E);
-    const size_t bits = mbedtls_mpi_bitlen(&key.N);
-    if (bits <= 1016) {
-        *why = quoted(files.image) +
-               " is not an unsigned image from --to-sign: its header "
-               "carries no 1024-bit RSA public key";
-    } else if (files.public_key != nullptr) {
+    if (files.public_key != nullptr) {
         *why = pinned_key_fault(key, files.image, files.public_key);
     }
     if (why->empty() && !rsa_signature_verifies(&key, signature, block)) {

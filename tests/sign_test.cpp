@@ -370,6 +370,10 @@ TEST_F(Sign, RefusalsNameWhatIsWrongAndWriteNothing) {
                     "--rsa-pub", "public.pem", "--to-sign", "block.bin", "in.bin", "unsigned.bin"})
                   .status,
               0);
+    ASSERT_EQ(sign({"--quiet", "--chip", "341", "--secure", "1", "--aes-key", "key.aes", "in.bin",
+                    "aes.bin"})
+                  .status,
+              0);
     shell_output("cd " + dir_ + " && openssl pkeyutl -decrypt -inkey pkcs1.pem -pkeyopt "
                  "rsa_padding_mode:none -in block.bin -out signature.bin && mkdir kg logs && : > "
                  "empty.bin");
@@ -401,6 +405,8 @@ TEST_F(Sign, RefusalsNameWhatIsWrongAndWriteNothing) {
          "its boot tag is", nullptr},
         {SIGN_EXE, {"attach", "u.bin", "s.bin"}, static_cast<long>(kSecureMarkerOffset), 1,
          "its secure marker is", nullptr},
+        {SIGN_EXE, {"attach", "aes.bin", "s.bin"}, 0, 1,
+         "its header carries no 1024-bit RSA public key (is it an AES-signed image?)", nullptr},
         {SIGN_EXE, {"attach", "u.bin", "s.bin"}, 400, 1, "its signature field is not all zero",
          nullptr},
         {SIGN_EXE, {"attach", "u.bin", "s.bin"}, -32767, 1, "it holds 32767 bytes, not 32768",
