@@ -262,6 +262,12 @@ int main(int argc, char** argv) {
     if (passphrase_file != nullptr && from_pem == nullptr) {
         return usage_error("--passphrase-file needs --from-pem");
     }
+    struct stat passphrase_stat;
+    if (passphrase_file != nullptr &&
+        (stat(passphrase_file, &passphrase_stat) != 0 || !S_ISREG(passphrase_stat.st_mode))) {
+        return usage_error(std::string("--passphrase-file names no file: '") + passphrase_file +
+                           "'");
+    }
     warn_if_readable_by_others("bootseal-keygen", passphrase_file, "a passphrase");
     set_passphrase_file(passphrase_file);
     if (token_uri != nullptr) {

@@ -51,7 +51,9 @@ bool is_key_token(const char* token, size_t length) {
 // Reads an RSA key file, printing the reason of a failure. Returns 0 or -1.
 int load_rsa_values(const char* path, mbedtls_mpi* const* values, size_t count) {
     const int result = read_rsa_file(path, values, count);
-    if (result == kRsaFileMissing) {
+    if (result == kRsaFileMissing && sources.pem_keys) {
+        say(" failed\n  ! cannot open '%s': %s\n\n", path, strerror(errno));
+    } else if (result == kRsaFileMissing) {
         say(" failed\n  ! Could not open %s\n  ! Please run rsa_genkey first\n\n", path);
     } else if (result != 0 && sources.pem_keys) {
         // The companions name any file: say what it is rather than the reader's code.

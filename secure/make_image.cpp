@@ -50,6 +50,8 @@ std::string transcript_reason(const std::string& transcript) {
             if (end == std::string::npos) end = transcript.size();
             std::string line = transcript.substr(at, end - at);
             if (line.compare(0, 4, "  ! ") != 0) break;
+            // Sentences joined into one line: "... not below N; Change the image ...".
+            if (!reason.empty() && reason.back() == '.') reason.pop_back();
             reason += (reason.empty() ? "" : "; ") + line.substr(4);
             at = end + 1;
         }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "sign/sign_options.hpp"
 
+#include <sys/stat.h>
+
 #include <utility>
 
 #include "image/image_layout.hpp"
@@ -50,6 +52,11 @@ std::string sign_options_problem(const SignOptions& o) {
     }
     if (o.passphrase_file != nullptr && (o.rsa_key == nullptr || is_pkcs11_uri(o.rsa_key))) {
         return "--passphrase-file needs --rsa-key naming a PEM or DER key file";
+    }
+    struct stat st;
+    if (o.passphrase_file != nullptr &&
+        (stat(o.passphrase_file, &st) != 0 || !S_ISREG(st.st_mode))) {
+        return std::string("--passphrase-file names no file: '") + o.passphrase_file + "'";
     }
     if (rsa && o.attach == nullptr && o.to_sign == nullptr && o.rsa_key == nullptr) {
         return "an RSA-signed image needs --rsa-key (or --to-sign for two steps)";

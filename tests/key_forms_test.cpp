@@ -99,6 +99,7 @@ TEST_F(KeyForms, RefusalsSayWhatTheFileIsAndWhatToDo) {
     struct Case {
         std::vector<std::string> keys;
         const char* message;
+        int status = 1;
     };
     const Case cases[] = {
         {{"--rsa-key", "enc.der", "--passphrase-file", "bad"},
@@ -107,7 +108,10 @@ TEST_F(KeyForms, RefusalsSayWhatTheFileIsAndWhatToDo) {
         {{"--rsa-key", "enc.der", "--passphrase-file", "empty"},
          "the first line of 'empty' is empty: put the passphrase of 'enc.der' there"},
         {{"--rsa-key", "enc.der", "--passphrase-file", "eol"}, "the first line of 'eol' is empty"},
-        {{"--rsa-key", "enc.der", "--passphrase-file", "none"}, "cannot open 'none': No such file"},
+        {{"--rsa-key", "enc.der", "--passphrase-file", "none"},
+         "--passphrase-file names no file: 'none'",
+         2},
+        {{"--rsa-key", "nosuch.pem"}, "cannot open 'nosuch.pem': No such file or directory"},
         {{"--rsa-key", "ed.pem"}, "'ed.pem' holds a key of type Ed25519, not RSA"},
         {{"--rsa-key", "pss.pem"}, "'pss.pem' holds an RSA-PSS key"},
         {{"--rsa-key", "k.p12"}, "'k.p12' is a PKCS#12 bundle: take the key out with 'openssl "
@@ -136,7 +140,7 @@ TEST_F(KeyForms, RefusalsSayWhatTheFileIsAndWhatToDo) {
         SCOPED_TRACE(c.keys.back());
         shell_output("rm -f " + path("out.bin"));
         const ToolRun run = sign(c.keys);
-        EXPECT_EQ(run.status, 1) << run.errors;
+        EXPECT_EQ(run.status, c.status) << run.errors;
         EXPECT_NE(run.errors.find(c.message), std::string::npos) << run.errors;
         EXPECT_EQ(run.errors.find("error -0x"), std::string::npos) << run.errors;
         EXPECT_EQ(run.errors.find("mbedtls"), std::string::npos) << run.errors;

@@ -440,7 +440,7 @@ TEST_F(Sign, RefusalsNameWhatIsWrongAndWriteNothing) {
         {SIGN_EXE,
          {"--chip", "341", "--secure", "2", "--aes-key", "key.aes", "--rsa-pub",
           kKeys + "short-1017/rsa_pub.txt", "--to-sign", "b.bin", "in.bin", "o.bin"},
-         0, 1, "not below N.; Change the image (for example its version bytes)", nullptr},
+         0, 1, "not below N; Change the image (for example its version bytes)", nullptr},
         {SIGN_EXE, {"secure", "--aes-key", "key.aes", "in.bin", "o.bin"}, 0, 2,
          "option '--aes-key' is given twice", nullptr},
         {SIGN_EXE, {"--chip", "229", "--secure", "1", "--default", "in.bin", "o.bin"}, 0, 2,
