@@ -10,6 +10,8 @@ inside a line for any text. A fenced "sh" block is a list of commands that must 
 folder looks like a checkout's build folder (its parent holds tests/), and any PKCS#11 token is
 made in a SoftHSM2 store of the test's own.
 
+Every command must exit with 0.
+
 Usage: readme_tour_test.py README BUILD_DIR SOURCE_DIR
 """
 import os
@@ -80,6 +82,7 @@ def main():
     readme, build, source = (os.path.abspath(a) for a in sys.argv[1:4])
     root = tempfile.mkdtemp(prefix="bootseal-tour-")
     failures = 0
+    ran = 0
     try:
         os.symlink(os.path.join(source, "tests"), os.path.join(root, "tests"))
         work = os.path.join(root, "build")
@@ -117,10 +120,10 @@ def main():
                     actual.pop()
                 while expected and expected[-1] == "":
                     expected = expected[:-1]
-                if expected is None:
-                    ok = run.returncode == 0
-                else:
-                    ok = output_matches(expected, actual)
+                # Every command of the tour succeeds; a transcript's output must match too.
+                ok = run.returncode == 0 and (expected is None or
+                                              output_matches(expected, actual))
+                ran += 1
                 if not ok:
                     failures += 1
                     print("README line %d: %s" % (at, command))
@@ -131,8 +134,11 @@ def main():
                         print("".join("  | %s\n" % line for line in expected), end="")
     finally:
         shutil.rmtree(root)
-    print("README tour: %s" % ("every shown output matches" if failures == 0
-                               else "%d command(s) differ" % failures))
+    if ran < 10:
+        print("README tour: only %d commands found; the tour's blocks were not read" % ran)
+        return 1
+    print("README tour: %d commands; %s" % (ran, "every shown output matches" if failures == 0
+                                           else "%d differ" % failures))
     return 1 if failures else 0
 
 
