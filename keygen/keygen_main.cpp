@@ -71,8 +71,9 @@ const char kUsage[] =
     "  --help      show this help and exit (also -h)\n"
     "  --version   show the version and exit\n"
     "\n"
-    "Exit status: 0 when the files were written, 1 when they were not, 2 for a usage error,\n"
-    "128+N when signal N stopped the making of a key in a token (none is left there).\n";
+    "Exit status: 0 when the files were written (or the keys listed); 1 when they were not, or\n"
+    "when the report could not be written after them; 2 for a usage error; 128+N when signal N\n"
+    "stopped the making of a key in a token (none is left there).\n";
 
 const char kTool[] = "bootseal-keygen";
 
