@@ -147,6 +147,13 @@ int make_key(const char* from_pem, bool with_pem, RsaKeyContext* key,
     }
     std::string why;
     bool encrypted = false;
+    if (key_file_format(from_pem) == KeyFileFormat::kText && access(from_pem, R_OK) == 0) {
+        fprintf(stderr,
+                "bootseal-keygen: '%s' is not a PEM or DER key; if it is in rsa_priv.txt's text "
+                "form, bootseal and bootseal-sign read it as it is; nothing written\n",
+                from_pem);
+        return 1;
+    }
     if (read_pem_private_key(from_pem, key, &why, &encrypted) != 0) {
         fprintf(stderr, "bootseal-keygen: %s; nothing written\n", why.c_str());
         return 1;

@@ -207,7 +207,14 @@ int load_aes_key(const ChipProfile& profile, const char* byte_format, bool annou
     const int result = parse_aes_key(file, key);
     fclose(file);
     if (result != 0) {
-        say(" failed\n  ! Please check %s\n Key must AES-128bits\n\n", path);
+        if (sources.pem_keys) {
+            // The companions name the rule the file breaks.
+            say(" failed\n  ! '%s' holds no AES-128 key: its first word that is not a comment "
+                "(a word starting with #) must be exactly 32 hexadecimal digits\n\n",
+                path);
+        } else {
+            say(" failed\n  ! Please check %s\n Key must AES-128bits\n\n", path);
+        }
         return -1;
     }
     for (size_t i = 0; i < kAesKeySize; ++i) say(byte_format, key[i]);
@@ -243,7 +250,7 @@ int load_rsa_private(RsaKeyContext* context) {
 int load_rsa_public(RsaKeyContext* context) {
     if (sources.rsa_public_path == nullptr) {
         if (mbedtls_mpi_cmp_int(&context->E, 0) > 0) return 0;
-        say(" failed\n  ! %s holds no public exponent: name the public key file too\n\n",
+        say(" failed\n  ! %s holds no public exponent: name the public key file with --rsa-pub\n\n",
             sources.rsa_private_path);
         return -1;
     }

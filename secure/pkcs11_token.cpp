@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -299,7 +300,9 @@ bool get_pin(P11KitUri* uri, const std::string& token, char pin[kMaxPin], std::s
         if (file != nullptr) setvbuf(file, nullptr, _IONBF, 0);
         if (file == nullptr || fgets(pin, kMaxPin, file) == nullptr) {
             if (file) fclose(file);
-            *why = std::string("cannot read the PIN from pin-source ") + source;
+            const int error = errno;
+            *why = std::string("cannot read the PIN from pin-source ") + source + ": " +
+                   (file == nullptr ? strerror(error) : "the file is empty");
             return false;
         }
         fclose(file);
@@ -520,7 +523,7 @@ int generate_token_key(const char* text, unsigned min_top_byte, PairWatcher watc
         if (!find_objects(uri, CKO_PRIVATE_KEY).empty() ||
             !find_objects(uri, CKO_PUBLIC_KEY).empty()) {
             *why = "token '" + token.label +
-                   "' already holds a key of this id or label; nothing generated";
+                   "' already holds a key of this id or label (see --list); nothing generated";
         } else {
             CK_ULONG bits = 1024;
             CK_BYTE exponent[] = {0x01, 0x00, 0x01};

@@ -376,7 +376,7 @@ TEST_F(Sign, RefusalsNameWhatIsWrongAndWriteNothing) {
               0);
     shell_output("cd " + dir_ + " && openssl pkeyutl -decrypt -inkey pkcs1.pem -pkeyopt "
                  "rsa_padding_mode:none -in block.bin -out signature.bin && mkdir kg logs && : > "
-                 "empty.bin");
+                 "empty.bin && echo 0x00112233 > bad.aes");
     ASSERT_TRUE(make_device(path("full"), 1, 7));
     const HeaderLayout layout = header_layout(select_chip_profile(341));
     const std::string other_pub = kKeys + "pair-b/rsa_pub.txt";
@@ -454,6 +454,10 @@ TEST_F(Sign, RefusalsNameWhatIsWrongAndWriteNothing) {
          {"--chip", "341", "--secure", "2", "--decrypt", "./unsigned.bin", "unsigned.bin"}, 0, 2,
          "the --decrypt output './unsigned.bin' and the image 'unsigned.bin' are the same",
          nullptr},
+        {SIGN_EXE, {"--chip", "229", "--secure", "1", "--aes-key", "bad.aes", "in.bin", "o.bin"},
+         0, 1, "'bad.aes' holds no AES-128 key: its first word that is not a comment", nullptr},
+        {KEYGEN_EXE, {"--dir", "kg", "--from-pem", "priv.txt"}, 0, 1,
+         "'priv.txt' is not a PEM or DER key; if it is in rsa_priv.txt's text form", nullptr},
         {SIGN_EXE, {"-h"}, 0, 0, "Usage: bootseal-sign", nullptr},
         {KEYGEN_EXE, {"-h"}, 0, 0, "[--min-top-byte B]", nullptr},
         {KEYGEN_EXE, {"--dir"}, 0, 2, "option '--dir' needs a folder", nullptr},

@@ -107,7 +107,9 @@ bool load_checked_key(const ChipProfile& profile, const VerifyRequest& request,
     // The digest of a key tells which key it was and gives nothing of it away.
     outcome->aes.fingerprint = sha256_hex(key, kAesKeySize);
     if (source->built_in && request.strict) {
-        add(results, "aes key", false, "the built-in default key is public: --strict refuses it");
+        add(results, "aes key", false,
+            "the built-in default key is public: --strict refuses it (name the key with --aes-key"
+            " or --keys)");
     }
     return true;
 }
@@ -228,9 +230,15 @@ void check_rsa_signature(const uint8_t header_digest[kDigestSize], const VerifyR
     const bool verifies =
         rsa_signature_verifies(&header_key, ImageBuffer + kRsaSignatureOffset, block);
     const std::string key_text = "the header's key (" + describe_rsa_key(&n, &e) + ")";
+    bool unsigned_image = true;
+    for (size_t i = 0; i < kRsaSignatureSize; ++i) {
+        unsigned_image = unsigned_image && ImageBuffer[kRsaSignatureOffset + i] == 0;
+    }
     add(results, "rsa signature", verifies,
-        verifies ? "verifies with " + key_text
-                 : "does not give the reversed header digest with " + key_text);
+        verifies         ? "verifies with " + key_text
+        : unsigned_image ? "the signature field is all zero: an unsigned image from --to-sign, "
+                           "to be signed and completed with bootseal-sign --attach"
+                         : "does not give the reversed header digest with " + key_text);
 
     const std::string& pub_path = request.rsa_pub_path;
     outcome->rsa = {
@@ -244,7 +252,7 @@ void check_rsa_signature(const uint8_t header_digest[kDigestSize], const VerifyR
         unchecked(results, "rsa key",
                   "no " + pub_path +
                       ": nothing confirms the header's own key, which any signer can"
-                      " put there");
+                      " put there (name the public key with --rsa-pub or --keys)");
     } else if (read != 0) {
         if (read == kRsaFileMissing) why = pub_path + " cannot be opened";
         add(results, "rsa key", false, why);
@@ -323,9 +331,12 @@ void check_secure(const ChipProfile& profile, bool rsa_signed, const VerifyReque
     uint8_t digest[kDigestSize];
     sha256_digest(reconstructed, static_cast<int32_t>(kImageSize), digest);
     const bool image_ok = memcmp(digest, ImageBuffer + kImageDigestOffset, kDigestSize) == 0;
+    // Decryption cannot fail: a wrong key shows here first, as a digest of garbled plaintext.
     add(results, "image digest", image_ok,
         "stored " + hex_bytes(ImageBuffer + kImageDigestOffset, 8) + "..., computed " +
-            hex_bytes(digest, 8) + "...",
+            hex_bytes(digest, 8) + "..." +
+            (image_ok ? "" : " (the payload changed, or " + source.description +
+                                 " is not the key it was sealed with)"),
         {hex_value("stored", ImageBuffer + kImageDigestOffset, kImageDigestSize),
          hex_value("computed", digest, kDigestSize)});
 
