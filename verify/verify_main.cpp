@@ -46,7 +46,7 @@ const char kUsage[] =
     "                  named folder must exist); without aes.txt the built-in default key is\n"
     "                  assumed\n"
     "  --aes-key FILE  the AES key file, in aes.txt's format (it must exist)\n"
-    "  --rsa-pub FILE  the RSA public key, in rsa_pub.txt's format or PEM (it must exist)\n"
+    "  --rsa-pub FILE  the RSA public key, rsa_pub.txt's format, PEM or DER (must exist)\n"
     "  --decrypt OUT   write the plaintext image of an AES- or RSA-signed image to OUT\n"
     "  --strict        fail every check that cannot be made, and the built-in default AES\n"
     "                  key, which is public: what a release pipeline should use\n"
