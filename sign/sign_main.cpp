@@ -53,7 +53,7 @@ const char kUsage[] =
     "\n"
     "Files are named: '-' is not standard input or output here.\n"
     "Exit status: 0 when the image was written, 1 when it was not (or the report could not be\n"
-    "printed), 2 for a usage error.\n";
+    "printed), 2 for a usage error (a named key file that does not exist included).\n";
 
 const char kTool[] = "bootseal-sign";
 

@@ -53,10 +53,17 @@ std::string sign_options_problem(const SignOptions& o) {
     if (o.passphrase_file != nullptr && (o.rsa_key == nullptr || is_pkcs11_uri(o.rsa_key))) {
         return "--passphrase-file needs --rsa-key naming a PEM or DER key file";
     }
-    struct stat st;
-    if (o.passphrase_file != nullptr &&
-        (stat(o.passphrase_file, &st) != 0 || !S_ISREG(st.st_mode))) {
-        return std::string("--passphrase-file names no file: '") + o.passphrase_file + "'";
+    // A misspelt key name is a mistake on the command line, as in bootseal-verify.
+    const std::pair<const char*, const char*> named_files[] = {
+        {"--aes-key", o.aes_key},
+        {"--rsa-key", o.rsa_key != nullptr && !is_pkcs11_uri(o.rsa_key) ? o.rsa_key : nullptr},
+        {"--rsa-pub", o.rsa_pub},
+        {"--passphrase-file", o.passphrase_file}};
+    for (const auto& named : named_files) {
+        struct stat st;
+        if (named.second != nullptr && (stat(named.second, &st) != 0 || S_ISDIR(st.st_mode))) {
+            return std::string(named.first) + " names no file: '" + named.second + "'";
+        }
     }
     if (rsa && o.attach == nullptr && o.to_sign == nullptr && o.rsa_key == nullptr) {
         return "an RSA-signed image needs --rsa-key (or --to-sign for two steps)";

@@ -111,7 +111,7 @@ TEST_F(KeyForms, RefusalsSayWhatTheFileIsAndWhatToDo) {
         {{"--rsa-key", "enc.der", "--passphrase-file", "none"},
          "--passphrase-file names no file: 'none'",
          2},
-        {{"--rsa-key", "nosuch.pem"}, "cannot open 'nosuch.pem': No such file or directory"},
+        {{"--rsa-key", "nosuch.pem"}, "--rsa-key names no file: 'nosuch.pem'", 2},
         {{"--rsa-key", "ed.pem"}, "'ed.pem' holds a key of type Ed25519, not RSA"},
         {{"--rsa-key", "pss.pem"}, "'pss.pem' holds an RSA-PSS key"},
         {{"--rsa-key", "k.p12"}, "'k.p12' is a PKCS#12 bundle: take the key out with 'openssl "
