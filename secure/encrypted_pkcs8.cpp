@@ -202,6 +202,8 @@ int decrypt_pkcs8(const uint8_t* der, size_t size, const uint8_t* passphrase,
     mbedtls_cipher_context_t context;
     mbedtls_cipher_init(&context);
     if (result == 0) result = mbedtls_cipher_setup(&context, info);
+    // Named, not left to the release's default: 3.x sets no padding of its own.
+    if (result == 0) result = mbedtls_cipher_set_padding_mode(&context, MBEDTLS_PADDING_PKCS7);
     if (result == 0) {
         result = mbedtls_cipher_setkey(&context, key, static_cast<int>(8 * cipher->key_size),
                                        MBEDTLS_DECRYPT);
@@ -217,5 +219,6 @@ int decrypt_pkcs8(const uint8_t* der, size_t size, const uint8_t* passphrase,
     }
     mbedtls_cipher_free(&context);
     mbedtls_platform_zeroize(key, sizeof(key));
+    if (result == 0) why->clear();
     return result == 0 ? 0 : -1;
 }
