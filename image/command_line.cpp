@@ -6,6 +6,8 @@
 #include <cstring>
 #include <set>
 
+#include "image/report_text.hpp"
+
 namespace {
 
 const char* argument_kind(const OptionArgument* arguments, const char* name) {
@@ -108,13 +110,39 @@ std::string dash_path_message(const NamedPath* paths, size_t count) {
     return "";
 }
 
+namespace {
+
+bool json_errors = false;
+
+// The failure as the JSON object of a run that asked for one: never an empty standard output.
+void print_json_error(int status, const std::string& message) {
+    if (!json_errors) return;
+    printf("{\"schema_version\": 1, \"result\": \"failed\", \"status\": %d, \"error\": "
+           "{\"message\": %s}}\n",
+           status, json_string(message).c_str());
+    fflush(stdout);
+}
+
+}  // namespace
+
+bool option_word_given(int argc, char** argv, const char* word) {
+    for (int i = 1; i < argc && strcmp(argv[i], "--") != 0; ++i) {
+        if (strcmp(argv[i], word) == 0) return true;
+    }
+    return false;
+}
+
+void set_json_errors(bool on) { json_errors = on; }
+
 int usage_error(const char* tool, const std::string& message) {
     fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", tool, message.c_str(), tool);
+    print_json_error(2, message);
     return 2;
 }
 
 int failure(const char* tool, const std::string& message) {
     fprintf(stderr, "%s: %s\n", tool, message.c_str());
+    print_json_error(1, message);
     return 1;
 }
 

@@ -27,6 +27,14 @@ bool next_option(int argc, char** argv, const char* short_options, const option*
 // tools read and write named files only, never standard input or output.
 std::string dash_path_message(const NamedPath* paths, size_t count);
 
+// Whether the exact word (an option such as "--json") is on the command line before any "--",
+// looked at without disturbing the option parse.
+bool option_word_given(int argc, char** argv, const char* word);
+
+// With on, usage_error and failure also print the failure on standard output as one JSON object:
+// {"schema_version": 1, "result": "failed", "status": N, "error": {"message": "..."}}.
+void set_json_errors(bool on);
+
 // Prints "TOOL: MESSAGE" and the pointer to --help on standard error; returns 2.
 int usage_error(const char* tool, const std::string& message);
 

@@ -261,6 +261,8 @@ int attach(const SignOptions& o) {
 
 int main(int argc, char** argv) {
     SignOptions options;
+    // A run that asks for JSON gets one object whatever the outcome, a usage error included.
+    set_json_errors(option_word_given(argc, argv, "--json"));
     const int parsed = parse_options(argc, argv, &options);
     if (parsed >= 0) return parsed;
     const SignOptions& o = options;

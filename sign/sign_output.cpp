@@ -50,7 +50,8 @@ bool write_sign_outputs(const char* output, const char* block_path) {
 
 void print_sign_report(const SignReport& r, bool json) {
     if (json) {
-        printf("{\"output\": %s, \"kind\": %s, \"chip\": %d, \"secure\": %d",
+        printf("{\"schema_version\": 1, \"result\": \"written\", \"output\": %s, \"kind\": %s, "
+               "\"chip\": %d, \"secure\": %d",
                json_string(r.output).c_str(), json_string(seal_mode_name(r.mode)).c_str(), r.chip,
                r.secure);
         const std::pair<const char*, const std::string*> fields[] = {

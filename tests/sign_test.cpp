@@ -227,6 +227,20 @@ TEST_F(Sign, ReportsAsTextAsJsonAndWarnsOfReadableKeys) {
     ASSERT_NE(at, std::string::npos);
     EXPECT_NE(run.output.find(verify.output.substr(at + header_line.size(), 64)),
               std::string::npos);
+    // A failure, of use or of the run, is one JSON object too.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--json", "--chp", "1"},
+          {"--json", "--chip", "341", "--secure", "2", "--aes-key", "key.aes", "--rsa-key",
+           "pkcs1.pem", "--rsa-pub", kKeys + "pair-b/rsa_pub.txt", "in.bin", "o.bin"}}) {
+        const ToolRun failed = sign(args);
+        write_text(path("failed.json"), failed.output);
+        EXPECT_EQ(shell_output("python3 -c \"import json; r = json.load(open('" +
+                               path("failed.json") + "')); print(r['schema_version'], r['result'], "
+                               "r['status'], r['error']['message'] in open(0).read())\" <<'EOF'\n" +
+                               failed.errors + "\nEOF"),
+                  "1 failed " + std::to_string(failed.status) + " True\n")
+            << failed.output;
+    }
 }
 
 TEST_F(Sign, KeygenTakesPemKeysAndWritesThemForOpenssl) {

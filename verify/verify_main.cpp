@@ -62,15 +62,6 @@ const char kUsage[] =
     "  2  a usage error, a named key folder or key file that does not exist included\n"
     "  3  the image or a key file could not be read\n";
 
-// Whether the command line asks for --json anywhere, so that even a usage error met before it
-// is reported as JSON. A plain look at the words: the real parse must not be disturbed.
-bool json_requested(int argc, char** argv) {
-    for (int i = 1; i < argc && strcmp(argv[i], "--") != 0; ++i) {
-        if (strcmp(argv[i], "--json") == 0) return true;
-    }
-    return false;
-}
-
 bool json_report = false;
 
 // Reports a run that could not check: the message on standard error, and with --json the
@@ -142,7 +133,7 @@ int main(int argc, char** argv) {
         {"chip", "a number"}, {"secure", "a number"}, {"keys", "a folder"},
         {"decrypt", "a file"}, {"aes-key", "a file"},  {"rsa-pub", "a file"},
         {nullptr, nullptr}};
-    json_report = json_requested(argc, argv);
+    json_report = option_word_given(argc, argv, "--json");
     int chip = 0, secure = 0;
     bool have_chip = false, have_secure = false, strict = false;
     bool key_dir_named = false;
