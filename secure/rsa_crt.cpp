@@ -11,6 +11,7 @@
 
 #include "image/transcript.hpp"
 #include "secure/limbs.hpp"
+#include "secure/mod_inverse.hpp"
 #include "secure/montgomery.hpp"
 #include "secure/secret_marks.hpp"
 #include "secure/stack_wipe.hpp"
@@ -36,7 +37,8 @@ struct CrtWork {
     MontgomeryModulus mod_p, mod_q, mod_n;
     PowerTable table;
     Limb factor[kMaxLimbs];
-    Limb r[kMaxLimbs], b[kMaxLimbs];        // random blinding factors
+    Limb r[kMaxLimbs];                      // the random blinding factor
+    InverseWork inverse;                    // r^-1 on its way
     Limb blinded[kMaxLimbs];                // T r^E mod N
     Limb unblind[kMaxLimbs];                // r^-1 R mod N
     Limb low[kMaxLimbs], high[kMaxLimbs];   // a number split for its reduction
@@ -148,24 +150,18 @@ void crt(const Limb* base, size_t nn, size_t w, Limb* s) {
 }
 
 // Makes the blinding pair: r^E R mod N to multiply the block by, and r^-1 R mod N to take the
-// result back. r^-1 is found as (r b)^-1 b for a second random b: r b reveals nothing of r, so
-// its inverse may be found by an algorithm whose time depends on it. Returns 0; 1 when none of
-// eight pairs has an inverse, which only a modulus with small factors, not a product of two
-// primes, makes likely (the result will not check out); or -1 when the operating system gives
-// no random bytes.
+// result back, for a random r. The inversion is constant-time like the rest, so r^-1 comes from
+// r itself. Returns 0; 1 when none of eight r has an inverse, which only a modulus with small
+// factors, not a product of two primes, makes likely (the result will not check out); or -1
+// when the operating system gives no random bytes.
 int make_blinding(size_t nn, size_t n_bits, size_t e_limbs) {
     const MontgomeryModulus* mod = &Work.mod_n;
     for (int attempt = 0; attempt < 8; ++attempt) {
-        if (!random_below(Work.r, nn, n_bits - 1) || !random_below(Work.b, nn, n_bits - 1)) {
-            return -1;
-        }
-        montgomery_enter(mod, Work.r, Work.r);                  // r R
-        montgomery_multiply(mod, Work.r, Work.b, Work.check);  // r b
-        mark_public(Work.check, sizeof(Work.check));
-        if (!montgomery_inverse_public(mod, Work.check, Work.unblind)) continue;  // (r b)^-1 R
-        montgomery_power_public(mod, Work.r, Work.e, e_limbs, Work.blinded);      // r^E R
-        montgomery_enter(mod, Work.b, Work.b);                                 // b R
-        montgomery_multiply(mod, Work.unblind, Work.b, Work.unblind);          // r^-1 R
+        if (!random_below(Work.r, nn, n_bits - 1)) return -1;
+        const Limb invertible = montgomery_inverse(mod, Work.r, &Work.inverse, Work.unblind);
+        if (!holds(invertible)) continue;
+        montgomery_enter(mod, Work.r, Work.r);                                // r R
+        montgomery_power_public(mod, Work.r, Work.e, e_limbs, Work.blinded);  // r^E R
         FAULT_POINT(Work.blinded, nn * sizeof(Limb));
         FAULT_POINT(Work.unblind, nn * sizeof(Limb));
         return 0;

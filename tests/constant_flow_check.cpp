@@ -4,7 +4,8 @@
 // (blinded, checked with E) and without (checked against the computation from D). Run under
 // valgrind --error-exitcode=1, any branch or address that depends on a secret is reported.
 // With --planted-leak it also branches on a bit of the key, which memcheck must report: the
-// proof that the check sees what it is meant to see.
+// proof that the check sees what it is meant to see. The blinding's inversion runs once more on
+// its own, with its modulus secret as well.
 //
 //     valgrind --error-exitcode=1 constant_flow_check KEY_FOLDER [--planted-leak]
 #define MBEDTLS_ALLOW_PRIVATE_ACCESS
@@ -14,9 +15,13 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "image/transcript.hpp"
 #include "secure/key_files.hpp"
+#include "secure/limbs.hpp"
+#include "secure/mod_inverse.hpp"
+#include "secure/montgomery.hpp"
 #include "secure/rsa_crt.hpp"
 
 #ifndef MBEDTLS_PRIVATE
@@ -49,6 +54,16 @@ int main(int argc, char** argv) {
     mbedtls_mpi public_n;
     mbedtls_mpi_init(&public_n);
     if (load_rsa_private(&key) != 0 || read_rsa_public_quietly(&public_n, &key.E) != 0) return 2;
+    // DP^-1 mod P, both secret: DP, below the prime P and not zero, has an inverse. They are read
+    // as limbs before the key is marked.
+    static Limb p[kMaxLimbs], dp[kMaxLimbs], inverse[kMaxLimbs];
+    static uint8_t bytes[kMaxLimbs * sizeof(Limb)];
+    const size_t w = (mbedtls_mpi_size(&key.P) + sizeof(Limb) - 1) / sizeof(Limb);
+    for (auto [value, limbs] : {std::pair{&key.P, p}, std::pair{&key.DP, dp}}) {
+        if (w == 0 || mbedtls_mpi_write_binary_le(value, bytes, w * sizeof(Limb)) != 0) return 2;
+        limbs_from_le_bytes(bytes, w * sizeof(Limb), limbs, w);
+        VALGRIND_MAKE_MEM_UNDEFINED(limbs, w * sizeof(Limb));
+    }
     for (const mbedtls_mpi* secret : {&key.D, &key.P, &key.Q, &key.DP, &key.DQ, &key.QP}) {
         mark_undefined(secret);
     }
@@ -68,8 +83,14 @@ int main(int argc, char** argv) {
         for (uint8_t byte : output) sum += byte;
         if (sum == 0) ++failures;
     }
+    MontgomeryModulus mod;
+    static InverseWork work;
+    montgomery_prepare(&mod, p, w, true);
+    Limb invertible = montgomery_inverse(&mod, dp, &work, inverse);
+    VALGRIND_MAKE_MEM_DEFINED(&invertible, sizeof(invertible));
+    if (invertible != ~Limb{0}) ++failures;
     rsa_key_free(&key);
     mbedtls_mpi_free(&public_n);
-    printf("%d signings failed\n", failures);
+    printf("%d signings or inversions failed\n", failures);
     return failures == 0 ? 0 : 1;
 }

@@ -7,6 +7,8 @@
 
 #include <cstring>
 
+#include "secure/mod_inverse.hpp"
+
 namespace {
 
 // Compares the Montgomery exponentiation with the dependency's on random odd moduli of every
@@ -142,6 +144,101 @@ TEST(Montgomery, InverseAndPreparationAgreeWithTheDependency) {
     montgomery_prepare(&mod, fifteen, 1, true);
     EXPECT_FALSE(montgomery_inverse_public(&mod, zero, out));
     EXPECT_FALSE(montgomery_inverse_public(&mod, six, out));
+    for (mbedtls_mpi* v : all) mbedtls_mpi_free(v);
+    mbedtls_ctr_drbg_free(&drbg);
+    mbedtls_entropy_free(&entropy);
+}
+
+// The constant-time inverse against the dependency's, on odd moduli from one limb to 1024 bits (a
+// spare limb leaves the top one zero): random values, also above m, the edges 1 and m - 1, and
+// values with no inverse: zero, and multiples of a factor of m (3, or a prime of an RSA-like m),
+// which must be refused with a zero result.
+TEST(Montgomery, ConstantTimeInverseAgreesWithTheDependency) {
+    enum Value { kRandom, kZero, kOne, kMinusOne, kMultipleOfFactor };
+    // factor 0: m is a product of two primes of bits / 2 bits each.
+    struct Row {
+        size_t bits, spare_limbs;
+        unsigned factor;
+        Value value;
+        int rounds;
+    };
+    const Row rows[] = {{2, 0, 1, kRandom, 8},
+                        {5, 0, 1, kRandom, 16},
+                        {kLimbBits, 0, 1, kRandom, 16},
+                        {kLimbBits + 1, 0, 1, kRandom, 16},
+                        {3 * kLimbBits, 1, 1, kRandom, 8},
+                        {1000, 0, 1, kRandom, 8},
+                        {1024, 0, 1, kRandom, 16},
+                        {1024, 0, 1, kOne, 2},
+                        {1024, 0, 1, kMinusOne, 2},
+                        {1024, 0, 1, kZero, 2},
+                        {1024, 0, 3, kRandom, 8},
+                        {kLimbBits + 7, 0, 3, kMultipleOfFactor, 8},
+                        {900, 1, 3, kMultipleOfFactor, 4},
+                        {1024, 0, 0, kRandom, 2},
+                        {1024, 0, 0, kMultipleOfFactor, 2}};
+    mbedtls_entropy_context entropy;
+    mbedtls_ctr_drbg_context drbg;
+    mbedtls_entropy_init(&entropy);
+    mbedtls_ctr_drbg_init(&drbg);
+    ASSERT_EQ(mbedtls_ctr_drbg_seed(&drbg, mbedtls_entropy_func, &entropy, nullptr, 0), 0);
+    mbedtls_mpi m, factor, x, want;
+    mbedtls_mpi* const all[] = {&m, &factor, &x, &want};
+    for (mbedtls_mpi* v : all) mbedtls_mpi_init(v);
+    for (const Row& row : rows) {
+        for (int round = 0; round < row.rounds; ++round) {
+            SCOPED_TRACE(testing::Message() << "row " << &row - rows << ", round " << round);
+            if (row.factor == 0) {
+                ASSERT_EQ(
+                    mbedtls_mpi_gen_prime(&factor, row.bits / 2, 0, mbedtls_ctr_drbg_random, &drbg),
+                    0);
+                ASSERT_EQ(
+                    mbedtls_mpi_gen_prime(&x, row.bits / 2, 0, mbedtls_ctr_drbg_random, &drbg), 0);
+                ASSERT_EQ(mbedtls_mpi_mul_mpi(&m, &factor, &x), 0);
+            } else {
+                const size_t bits = row.bits - (row.factor == 3 ? 2 : 0);
+                ASSERT_EQ(
+                    mbedtls_mpi_fill_random(&m, (bits + 7) / 8, mbedtls_ctr_drbg_random, &drbg), 0);
+                ASSERT_EQ(mbedtls_mpi_shift_r(&m, (bits + 7) / 8 * 8 - bits), 0);
+                ASSERT_EQ(mbedtls_mpi_set_bit(&m, bits - 1, 1), 0);
+                ASSERT_EQ(mbedtls_mpi_set_bit(&m, 0, 1), 0);
+                ASSERT_EQ(mbedtls_mpi_mul_int(&m, &m, row.factor), 0);
+                ASSERT_EQ(mbedtls_mpi_lset(&factor, row.factor), 0);
+            }
+            const size_t n = (mbedtls_mpi_bitlen(&m) + kLimbBits - 1) / kLimbBits + row.spare_limbs;
+            ASSERT_EQ(mbedtls_mpi_fill_random(&x, n * sizeof(Limb), mbedtls_ctr_drbg_random, &drbg),
+                      0);
+            if (row.value == kMultipleOfFactor) {
+                ASSERT_EQ(mbedtls_mpi_mod_mpi(&x, &x, &m), 0);
+                ASSERT_EQ(mbedtls_mpi_div_mpi(&x, nullptr, &x, &factor), 0);
+                ASSERT_EQ(mbedtls_mpi_mul_mpi(&x, &x, &factor), 0);
+            }
+            if (row.value == kZero || row.value == kOne) {
+                ASSERT_EQ(mbedtls_mpi_lset(&x, row.value == kOne ? 1 : 0), 0);
+            }
+            if (row.value == kMinusOne) {
+                ASSERT_EQ(mbedtls_mpi_sub_int(&x, &m, 1), 0);
+            }
+
+            Limb ml[kMaxLimbs] = {0}, xl[kMaxLimbs] = {0}, expected[kMaxLimbs] = {0},
+                 out[kMaxLimbs];
+            memset(out, 0xA5, sizeof(out));
+            to_limbs(&m, ml, n);
+            to_limbs(&x, xl, n);
+            MontgomeryModulus mod;
+            montgomery_prepare(&mod, ml, n, row.spare_limbs == 0);
+            InverseWork work;
+            const Limb verdict = montgomery_inverse(&mod, xl, &work, out);
+            const bool invertible = mbedtls_mpi_inv_mod(&want, &x, &m) == 0;
+            if (invertible) {  // x^-1 R mod m
+                ASSERT_EQ(mbedtls_mpi_shift_l(&want, n * kLimbBits), 0);
+                ASSERT_EQ(mbedtls_mpi_mod_mpi(&want, &want, &m), 0);
+                to_limbs(&want, expected, n);
+            }
+            EXPECT_EQ(verdict, invertible ? ~Limb{0} : Limb{0});
+            EXPECT_EQ(memcmp(out, expected, n * sizeof(Limb)), 0) << "x^-1 R mod m, or zero";
+        }
+    }
     for (mbedtls_mpi* v : all) mbedtls_mpi_free(v);
     mbedtls_ctr_drbg_free(&drbg);
     mbedtls_entropy_free(&entropy);

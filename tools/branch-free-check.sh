@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
-# Proves that the portable arithmetic on secrets (secure/limbs.cpp and secure/montgomery.cpp
-# built with BOOTSEAL_PORTABLE_LIMBS) takes the same path whatever the secret values are, as
-# arm64 and riscv64 compilers actually build it. A small program, written out below, runs
-# montgomery_prepare, montgomery_power, montgomery_multiply, the modular addition and
-# subtraction, limbs_select and limbs_equal_mask at 8 and 16 limbs on one of two sets of secret
-# inputs (moduli, bases, exponents), chosen by its argument through an array index and never by
-# a branch. Each build runs under qemu's user-mode emulation once per set with every executed
+# Proves that the portable arithmetic on secrets (secure/limbs.cpp, secure/montgomery.cpp and
+# secure/mod_inverse.cpp built with BOOTSEAL_PORTABLE_LIMBS) takes the same path whatever the
+# secret values are, as arm64 and riscv64 compilers actually build it. A small program, written
+# out below, runs montgomery_prepare, montgomery_power, montgomery_multiply, montgomery_inverse,
+# the modular addition and subtraction, limbs_select and limbs_equal_mask at 8 and 16 limbs on
+# one of two sets of secret inputs (moduli, bases, exponents), chosen by its argument through an
+# array index and never by a branch. Each build runs under qemu's user-mode emulation once per set with every executed
 # translation block logged; a translation block ends at every jump, so the sequence of their
 # addresses is the program's control flow, and the two sequences must be the same. Addresses read
 # and written are not compared here; the valgrind constant-flow build covers those on x86-64.
@@ -37,6 +37,7 @@ cat >"$work/harness.cpp" <<'EOF'
 #include <cstdio>
 
 #include "secure/limbs.hpp"
+#include "secure/mod_inverse.hpp"
 #include "secure/montgomery.hpp"
 
 namespace {
@@ -116,6 +117,14 @@ Limb exercise(size_t n, unsigned set) {
     montgomery_power(&mod, base, twice_e, kExponentLimbs + 1, table, factor, x);
     ok &= agrees(square, x, n, ~Limb{0});
 
+    // a a^-1 = 1 when a has an inverse (its verdict, the same for both sets, says so); out is
+    // zero, and so the product, when not.
+    static InverseWork work;
+    const Limb one[kMaxLimbs] = {1};
+    const Limb invertible = montgomery_inverse(&mod, a, &work, x);
+    montgomery_multiply(&mod, x, a, y);
+    ok &= agrees(y, one, n, invertible);
+
     // A choice by a secret mask: a for odd exponents (set 1), b for even ones (set 0).
     const Limb odd = static_cast<Limb>(0 - (e[0] & 1));
     limbs_select(odd, a, b, n, y);
@@ -190,7 +199,8 @@ check_build() {
   local cxx=("$compiler")
   [ "$compiler" = clang++ ] && cxx+=(--target="$arch-linux-gnu")
   local objects=()
-  for file in "$work/harness.cpp" "$src/secure/limbs.cpp" "$src/secure/montgomery.cpp"; do
+  for file in "$work/harness.cpp" "$src/secure/limbs.cpp" "$src/secure/montgomery.cpp" \
+              "$src/secure/mod_inverse.cpp"; do
     "${cxx[@]}" "${flags[@]}" "${extra[@]}" "$level" -c "$file" -o "$binary.$(basename "$file").o"
     objects+=("$binary.$(basename "$file").o")
   done

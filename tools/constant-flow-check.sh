@@ -26,7 +26,7 @@ for cxx in g++ clang++; do
       program="$work/check-$cxx$opt-$arithmetic"
       "$cxx" -std=c++17 "$opt" -gdwarf-4 -Wall -Wextra -Werror "${defines[@]}" -I"$src" \
         "$src/tests/constant_flow_check.cpp" "$src/secure/rsa_crt.cpp" "$src/secure/montgomery.cpp" \
-        "$src/secure/limbs.cpp" "$build/libbootseal_core.a" -lmbedcrypto -o "$program"
+        "$src/secure/mod_inverse.cpp" "$src/secure/limbs.cpp" "$build/libbootseal_core.a" -lmbedcrypto -o "$program"
       if ! valgrind -q --error-exitcode=1 "$program" "$keys" >"$work/log" 2>&1; then
         echo "$name: memcheck reports a secret-dependent branch or address"
         cat "$work/log"
