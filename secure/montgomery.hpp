@@ -28,11 +28,6 @@ using PowerTable = Limb[size_t{1} << kWindowBits][kMaxLimbs];
 // public, says that m's top limb is not zero, which saves most of the doublings.
 void montgomery_prepare(MontgomeryModulus* mod, const Limb* m, size_t n, bool top_limb_set);
 
-// out = x^-1 R mod m, the Montgomery form of the inverse, for a public x below m, by a binary
-// algorithm whose time depends on x and m: never for a secret. Returns false when x has no
-// inverse.
-bool montgomery_inverse_public(const MontgomeryModulus* mod, const Limb* x, Limb* out);
-
 // out = a * b / R mod m, for a below R and b below m; out may alias a or b.
 void montgomery_multiply(const MontgomeryModulus* mod, const Limb* a, const Limb* b, Limb* out);
 
