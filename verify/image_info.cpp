@@ -142,6 +142,12 @@ void print_info_text(FILE* out, const std::string& image, const ImageInfo& info)
     print_line(out, "header checksum",
                info.plain_checksum ? "the 16-bit sum is zero, as in a plain or wr-key image"
                                    : "the 16-bit sum is not zero, as in a secure image");
+    if (info.size < kImageSize) {
+        // Shorter than an image: a loader, most likely, which nothing has sealed yet.
+        print_line(out, "try", "sealing it first (bootseal or bootseal-sign): an image is " +
+                                   std::to_string(kImageSize) + " bytes");
+        return;
+    }
     if (info.suggestions.empty()) {
         print_line(out, "try", "nothing: no layout's boot tag is where it puts it");
     }
