@@ -84,9 +84,9 @@ bool next_option(int argc, char** argv, const char* short_options, const option*
     static std::set<int> seen;
     if (!seen.insert(*key).second) {
         const option* known = option_with_key(options, *key);
-        *error = known != nullptr ? "option '--" + std::string(known->name) + "' is given twice"
-                                  : "option '-" + std::string(1, static_cast<char>(*key)) +
-                                        "' is given twice";
+        *error = known != nullptr
+                     ? "option '--" + std::string(known->name) + "' is given twice"
+                     : "option '-" + std::string(1, static_cast<char>(*key)) + "' is given twice";
         return false;
     }
     // "--dir=" gives an empty argument, which would name the root folder's files or nothing.
@@ -117,9 +117,10 @@ bool json_errors = false;
 // The failure as the JSON object of a run that asked for one: never an empty standard output.
 void print_json_error(int status, const std::string& message) {
     if (!json_errors) return;
-    printf("{\"schema_version\": 1, \"result\": \"failed\", \"status\": %d, \"error\": "
-           "{\"message\": %s}}\n",
-           status, json_string(message).c_str());
+    printf(
+        "{\"schema_version\": 1, \"result\": \"failed\", \"status\": %d, \"error\": "
+        "{\"message\": %s}}\n",
+        status, json_string(message).c_str());
     fflush(stdout);
 }
 

@@ -73,4 +73,3 @@ int make_key(const char* from_pem, bool with_pem, RsaKeyContext* key,
     }
     return 0;
 }
-

@@ -9,9 +9,10 @@
 bool write_key_set(KeyFile* const* keys, size_t count) {
     StagedFile staged[5];
     for (size_t i = 0; i < count; ++i) {
-        const WriteResult result = stage_file(
-            &staged[i], keys[i]->path.c_str(), reinterpret_cast<const uint8_t*>(keys[i]->text.data()),
-            keys[i]->text.size(), keys[i]->mode, FileMode::kExact);
+        const WriteResult result =
+            stage_file(&staged[i], keys[i]->path.c_str(),
+                       reinterpret_cast<const uint8_t*>(keys[i]->text.data()), keys[i]->text.size(),
+                       keys[i]->mode, FileMode::kExact);
         if (result != WriteResult::kWritten) {
             fprintf(stderr, "bootseal-keygen: cannot write '%s': %s; nothing written\n",
                     keys[i]->path.c_str(), staged_file_reason(staged[i]).c_str());
@@ -29,4 +30,3 @@ bool write_key_set(KeyFile* const* keys, size_t count) {
     for (size_t i = 0; i < count; ++i) keys[i]->kept = !staged[i].backup_path.empty();
     return true;
 }
-

@@ -98,12 +98,9 @@ int main(int argc, char** argv) {
     bool with_aes = false, force = false, with_pem = false;
     const char* from_pem = nullptr;
     const char* token_uri = nullptr;
-    static const OptionArgument kArguments[] = {{"dir", "a folder"},
-                                                {"from-pem", "a file"},
-                                                {"passphrase-file", "a file"},
-                                                {"pkcs11", "a pkcs11: URI"},
-                                                {"min-top-byte", "a byte"},
-                                                {nullptr, nullptr}};
+    static const OptionArgument kArguments[] = {
+        {"dir", "a folder"},         {"from-pem", "a file"},     {"passphrase-file", "a file"},
+        {"pkcs11", "a pkcs11: URI"}, {"min-top-byte", "a byte"}, {nullptr, nullptr}};
     const char* passphrase_file = nullptr;
     unsigned min_top_byte = kTokenDefaultTopByte;
     for (;;) {
@@ -162,8 +159,9 @@ int main(int argc, char** argv) {
     }
     if (optind != argc) return usage_error("takes no arguments besides options");
     if (top_byte_given && token_uri == nullptr) {
-        return usage_error("--min-top-byte needs --pkcs11: a generated or --from-pem key is "
-                           "taken whatever its top byte");
+        return usage_error(
+            "--min-top-byte needs --pkcs11: a generated or --from-pem key is "
+            "taken whatever its top byte");
     }
     if (passphrase_file != nullptr && from_pem == nullptr) {
         return usage_error("--passphrase-file needs --from-pem");

@@ -41,13 +41,25 @@ struct Cipher {
     const char* name;
 };
 const Cipher kCiphers[] = {
-    {{0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x01, 0x02}, MBEDTLS_CIPHER_AES_128_CBC, 16, 16,
+    {{0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x01, 0x02},
+     MBEDTLS_CIPHER_AES_128_CBC,
+     16,
+     16,
      "AES-128-CBC"},
-    {{0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x01, 0x16}, MBEDTLS_CIPHER_AES_192_CBC, 24, 16,
+    {{0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x01, 0x16},
+     MBEDTLS_CIPHER_AES_192_CBC,
+     24,
+     16,
      "AES-192-CBC"},
-    {{0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x01, 0x2A}, MBEDTLS_CIPHER_AES_256_CBC, 32, 16,
+    {{0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x01, 0x2A},
+     MBEDTLS_CIPHER_AES_256_CBC,
+     32,
+     16,
      "AES-256-CBC"},
-    {{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x03, 0x07, 0x00}, MBEDTLS_CIPHER_DES_EDE3_CBC, 24, 8,
+    {{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x03, 0x07, 0x00},
+     MBEDTLS_CIPHER_DES_EDE3_CBC,
+     24,
+     8,
      "DES-EDE3-CBC"},
 };
 
@@ -116,8 +128,9 @@ bool read_pbes2(const mbedtls_asn1_buf& params, mbedtls_asn1_buf* salt, int* ite
             }
         }
         if (*md == MBEDTLS_MD_NONE) {
-            *why = "its key is derived with a hash other than SHA-1, SHA-224, SHA-256, SHA-384 "
-                   "or SHA-512";
+            *why =
+                "its key is derived with a hash other than SHA-1, SHA-224, SHA-256, SHA-384 "
+                "or SHA-512";
             return false;
         }
     }
@@ -133,8 +146,9 @@ bool read_pbes2(const mbedtls_asn1_buf& params, mbedtls_asn1_buf* salt, int* ite
     }
     if (key_size != 0 && static_cast<size_t>(key_size) != (*cipher)->key_size) return false;
     if (*iterations > kMaxIterations) {
-        *why = "its passphrase is stretched more than 10,000,000 times, more than this tool "
-               "accepts";
+        *why =
+            "its passphrase is stretched more than 10,000,000 times, more than this tool "
+            "accepts";
         return false;
     }
     p = enc_params.p;
@@ -191,14 +205,13 @@ int decrypt_pkcs8(const uint8_t* der, size_t size, const uint8_t* passphrase,
     const mbedtls_cipher_info_t* info = mbedtls_cipher_info_from_type(cipher->type);
     // The decryption writes at most the encrypted bytes and a block, which the caller's room of
     // size bytes (the whole structure) always holds.
-    if (info == nullptr || iv.len != cipher->iv_size ||
-        data.len == 0 || data.len + 16 > size) {
+    if (info == nullptr || iv.len != cipher->iv_size || data.len == 0 || data.len + 16 > size) {
         *why = std::string("its ") + cipher->name + " parameters are damaged";
         return -1;
     }
     uint8_t key[kMaxKeySize];
-    int result = derive_key(md, passphrase, passphrase_size, salt, iterations, cipher->key_size,
-                            key);
+    int result =
+        derive_key(md, passphrase, passphrase_size, salt, iterations, cipher->key_size, key);
     mbedtls_cipher_context_t context;
     mbedtls_cipher_init(&context);
     if (result == 0) result = mbedtls_cipher_setup(&context, info);
@@ -209,8 +222,7 @@ int decrypt_pkcs8(const uint8_t* der, size_t size, const uint8_t* passphrase,
                                        MBEDTLS_DECRYPT);
     }
     if (result == 0) {
-        result = mbedtls_cipher_crypt(&context, iv.p, iv.len, data.p, data.len, plain,
-                                      plain_size);
+        result = mbedtls_cipher_crypt(&context, iv.p, iv.len, data.p, data.len, plain, plain_size);
         // A wrong passphrase shows as padding that does not come out right; rarely the padding
         // passes and the key's structure then does not parse, which the caller reports alike.
         if (result != 0) *why = "wrong passphrase (or the file is damaged)";

@@ -100,4 +100,3 @@ bool decode_pem_block(const char* data, size_t size, std::string* label, std::st
     der->resize(decoded);
     return result == 0;
 }
-

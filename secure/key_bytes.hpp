@@ -27,4 +27,3 @@ bool read_key_file_bytes(const char* path, std::string* bytes, std::string* why)
 // Decodes the first PEM block in data into *der (which the caller wipes), its armour's name
 // ("PRIVATE KEY", "CERTIFICATE" ...) into *label. Returns false when there is none to decode.
 bool decode_pem_block(const char* data, size_t size, std::string* label, std::string* der);
-

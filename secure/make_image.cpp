@@ -10,8 +10,8 @@
 
 #include "image/dram_table.hpp"
 #include "image/header_display.hpp"
-#include "image/image_file.hpp"
 #include "image/image_checksum.hpp"
+#include "image/image_file.hpp"
 #include "image/transcript.hpp"
 #include "secure/sealing.hpp"
 #include "secure/wr_key.hpp"

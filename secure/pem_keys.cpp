@@ -112,8 +112,8 @@ int read_passphrase_file(char passphrase[kMaxPassphrase], std::string* why) {
     c = 0;
     if (length > 0 && passphrase[length - 1] == '\r') passphrase[--length] = '\0';
     if (failed || length >= kMaxPassphrase) {
-        *why = std::string("'") + passphrase_file + "': " +
-               (failed ? "read error" : "its first line is longer than 255 bytes");
+        *why = std::string("'") + passphrase_file +
+               "': " + (failed ? "read error" : "its first line is longer than 255 bytes");
         return -1;
     }
     passphrase[length] = '\0';
@@ -178,8 +178,7 @@ int read_pem_private_key(const char* path, RsaKeyContext* key, std::string* why,
         if (!der.empty()) mbedtls_platform_zeroize(&der[0], der.size());
         der.assign(reinterpret_cast<const char*>(data), size);
     }
-    const bool pkcs8 =
-        is_encrypted_pkcs8(reinterpret_cast<const uint8_t*>(der.data()), der.size());
+    const bool pkcs8 = is_encrypted_pkcs8(reinterpret_cast<const uint8_t*>(der.data()), der.size());
     std::string plain(der.size(), '\0');
     mbedtls_pk_context pk;
     mbedtls_pk_init(&pk);
@@ -206,8 +205,7 @@ int read_pem_private_key(const char* path, RsaKeyContext* key, std::string* why,
                 // A wrong passphrase whose padding happened to come out right.
                 if (result != 0) *why = "wrong passphrase (or the file is damaged)";
             } else if (result == kPkcs8NotPbes2) {
-                result = parse_key(&pk, encrypted, der.size(), secret,
-                                   static_cast<size_t>(length));
+                result = parse_key(&pk, encrypted, der.size(), secret, static_cast<size_t>(length));
             }
             if (result != 0 && !why->empty()) {
                 *why = std::string("'") + path + "': " + *why;
@@ -223,7 +221,8 @@ int read_pem_private_key(const char* path, RsaKeyContext* key, std::string* why,
     if (result != 0 && decrypted_size > 0) {
         // The passphrase was right (the padding came out): say what the key is instead.
         const std::string other = other_algorithm_refusal(
-            path, der_key_algorithm(reinterpret_cast<const uint8_t*>(plain.data()), decrypted_size));
+            path,
+            der_key_algorithm(reinterpret_cast<const uint8_t*>(plain.data()), decrypted_size));
         if (!other.empty()) {
             *why = other;
             explained = true;

@@ -179,8 +179,9 @@ bool load_modules(P11KitUri* uri, std::vector<CK_FUNCTION_LIST*>* modules, std::
     if (name != nullptr && modules->empty()) {
         // A misspelt module name is not "no token": say which modules there are.
         *why = std::string("no PKCS#11 module named '") + name + "' is registered with p11-kit; " +
-               "registered: " + searched->substr(searched->find('(') + 1,
-                                                 searched->find(')') - searched->find('(') - 1);
+               "registered: " +
+               searched->substr(searched->find('(') + 1,
+                                searched->find(')') - searched->find('(') - 1);
         return false;
     }
     return true;

@@ -57,7 +57,6 @@ const char kUsage[] =
 
 const char kTool[] = "bootseal-sign";
 
-
 // The token's private operation, in the form the sealing path calls.
 int token_sign(const uint8_t input[128], uint8_t output[128], const char** why) {
     const int result = token_private_operation(input, output);
@@ -66,11 +65,10 @@ int token_sign(const uint8_t input[128], uint8_t output[128], const char** why) 
 }
 
 // What each option's argument is, for the message when it is missing.
-const OptionArgument kArguments[] = {{"chip", "a number"},  {"secure", "a number"},
-                                     {"aes-key", "a file"}, {"rsa-key", "a file or a URI"},
-                                     {"rsa-pub", "a file"}, {"to-sign", "a file"},
-                                     {"attach", "a file"},  {"passphrase-file", "a file"},
-                                     {nullptr, nullptr}};
+const OptionArgument kArguments[] = {
+    {"chip", "a number"},           {"secure", "a number"},        {"aes-key", "a file"},
+    {"rsa-key", "a file or a URI"}, {"rsa-pub", "a file"},         {"to-sign", "a file"},
+    {"attach", "a file"},           {"passphrase-file", "a file"}, {nullptr, nullptr}};
 
 int parse_options(int argc, char** argv, SignOptions* o) {
     static const option kOptions[] = {{"chip", required_argument, nullptr, 'c'},
@@ -97,15 +95,15 @@ int parse_options(int argc, char** argv, SignOptions* o) {
         switch (option) {
             case 'c':
                 if (!parse_decimal(optarg, &o->chip)) {
-                    return usage_error(kTool, std::string("--chip takes a number, not '") +
-                                                  optarg + "'");
+                    return usage_error(kTool,
+                                       std::string("--chip takes a number, not '") + optarg + "'");
                 }
                 o->have_chip = true;
                 break;
             case 's':
                 if (!parse_decimal(optarg, &o->secure)) {
-                    return usage_error(kTool, std::string("--secure takes a number, not '") +
-                                                  optarg + "'");
+                    return usage_error(
+                        kTool, std::string("--secure takes a number, not '") + optarg + "'");
                 }
                 o->have_secure = true;
                 break;
@@ -216,8 +214,8 @@ int seal(const SignOptions& o) {
     if (result != 0) return failure(kTool, reason);
 
     if (r.mode != SealMode::kPlain) {
-        r.aes_key = o.aes_key != nullptr ? std::string(o.aes_key)
-                                         : "the built-in default key (public)";
+        r.aes_key =
+            o.aes_key != nullptr ? std::string(o.aes_key) : "the built-in default key (public)";
     }
     if (r.mode == SealMode::kAesSigned || r.mode == SealMode::kRsaSigned) {
         r.image_digest = hex_bytes(ImageBuffer + kImageDigestOffset, kImageDigestSize);

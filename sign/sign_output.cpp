@@ -50,10 +50,11 @@ bool write_sign_outputs(const char* output, const char* block_path) {
 
 void print_sign_report(const SignReport& r, bool json) {
     if (json) {
-        printf("{\"schema_version\": 1, \"result\": \"written\", \"output\": %s, \"kind\": %s, "
-               "\"chip\": %d, \"secure\": %d",
-               json_string(r.output).c_str(), json_string(seal_mode_name(r.mode)).c_str(), r.chip,
-               r.secure);
+        printf(
+            "{\"schema_version\": 1, \"result\": \"written\", \"output\": %s, \"kind\": %s, "
+            "\"chip\": %d, \"secure\": %d",
+            json_string(r.output).c_str(), json_string(seal_mode_name(r.mode)).c_str(), r.chip,
+            r.secure);
         const std::pair<const char*, const std::string*> fields[] = {
             {"aes_key", &r.aes_key},           {"rsa_private_key", &r.rsa_private},
             {"rsa_public_key", &r.rsa_public}, {"signature", &r.signature},

@@ -17,9 +17,10 @@ protected:
     void SetUp() override {
         TempDirTest::SetUp();
         write_file(path("in.bin"), read_file(SAMPLE_LOADER));
-        shell_output("cd " + dir_ + " && cp " + kPair + "private.pem plain.pem && cp " + kPair +
-                     "public.pem public.pem && printf 'pass phrase 1\\n' > pw && echo wrong > "
-                     "bad && : > empty && printf '\\r\\n' > eol && chmod 600 *.pem pw bad empty eol");
+        shell_output(
+            "cd " + dir_ + " && cp " + kPair + "private.pem plain.pem && cp " + kPair +
+            "public.pem public.pem && printf 'pass phrase 1\\n' > pw && echo wrong > "
+            "bad && : > empty && printf '\\r\\n' > eol && chmod 600 *.pem pw bad empty eol");
     }
     ToolRun sign(const std::vector<std::string>& keys) {
         std::vector<std::string> args = {"--chip", "341", "--secure", "2", "--default-aes-key",
@@ -36,16 +37,19 @@ TEST_F(KeyForms, EncryptedKeysSignLikeThePlainKey) {
     std::vector<std::string> makers;
     for (const char* cipher : {"aes-128-cbc", "aes-192-cbc", "aes-256-cbc", "des-ede3-cbc"}) {
         for (const char* prf : {"SHA1", "SHA224", "SHA256", "SHA384", "SHA512"}) {
-            makers.push_back(std::string("openssl pkcs8 -topk8 -in plain.pem -passout file:pw -v2 ") +
-                             cipher + " -v2prf hmacWith" + prf + " -out key");
+            makers.push_back(
+                std::string("openssl pkcs8 -topk8 -in plain.pem -passout file:pw -v2 ") + cipher +
+                " -v2prf hmacWith" + prf + " -out key");
         }
     }
     makers.push_back("openssl pkcs8 -topk8 -in plain.pem -passout file:pw -outform DER -out key");
-    makers.push_back("openssl pkcs8 -topk8 -in plain.pem -passout file:pw -v1 PBE-SHA1-3DES "
-                     "-out key");
+    makers.push_back(
+        "openssl pkcs8 -topk8 -in plain.pem -passout file:pw -v1 PBE-SHA1-3DES "
+        "-out key");
     makers.push_back("openssl rsa -in plain.pem -aes128 -traditional -passout file:pw -out key");
-    makers.push_back("(echo 'a dump first'; openssl pkcs8 -topk8 -in plain.pem -passout file:pw) "
-                     "> key");
+    makers.push_back(
+        "(echo 'a dump first'; openssl pkcs8 -topk8 -in plain.pem -passout file:pw) "
+        "> key");
     makers.push_back(
         "python3 -c \"from cryptography.hazmat.primitives import serialization as s; "
         "k = s.load_pem_private_key(open('plain.pem', 'rb').read(), None); "
@@ -68,8 +72,9 @@ TEST_F(KeyForms, EncryptedKeysSignLikeThePlainKey) {
     }
     // bootseal-keygen takes the same key and says that what it writes is decrypted.
     shell_output("mkdir " + path("made"));
-    const ToolRun keygen = run_program(
-        KEYGEN_EXE, dir_, {"--dir", "made", "--from-pem", "key", "--passphrase-file", "pw", "--pem"});
+    const ToolRun keygen =
+        run_program(KEYGEN_EXE, dir_,
+                    {"--dir", "made", "--from-pem", "key", "--passphrase-file", "pw", "--pem"});
     ASSERT_EQ(keygen.status, 0) << keygen.errors;
     const std::string modulus = shell_output("head -1 " + kPair + "rsa_pub.txt");
     EXPECT_EQ(shell_output("head -1 " + path("made/rsa_pub.txt")), modulus);
@@ -81,10 +86,12 @@ TEST_F(KeyForms, EncryptedKeysSignLikeThePlainKey) {
 
 TEST_F(KeyForms, RefusalsSayWhatTheFileIsAndWhatToDo) {
     shell_output(
-        "cd " + dir_ + " && openssl pkcs8 -topk8 -in plain.pem -passout file:pw -outform DER "
+        "cd " + dir_ +
+        " && openssl pkcs8 -topk8 -in plain.pem -passout file:pw -outform DER "
         "-out enc.der && openssl rsa -in plain.pem -aes128 -traditional -passout file:pw -out "
         "trad.pem && openssl genpkey -algorithm ed25519 -out ed.pem && openssl genpkey "
-        "-algorithm rsa-pss -pkeyopt rsa_keygen_bits:1024 -out pss.pem 2>/dev/null && openssl req -new "
+        "-algorithm rsa-pss -pkeyopt rsa_keygen_bits:1024 -out pss.pem 2>/dev/null && openssl req "
+        "-new "
         "-x509 -key plain.pem -subj /CN=t -out cert.pem && openssl pkcs12 -export -inkey "
         "plain.pem -in cert.pem -passout pass:x -out k.p12 && ssh-keygen -q -t rsa -b 1024 -N '' "
         "-f ssh && openssl genrsa -out other.pem 1024 2>/dev/null && chmod 600 *.pem *.der k.p12 "
@@ -114,10 +121,12 @@ TEST_F(KeyForms, RefusalsSayWhatTheFileIsAndWhatToDo) {
         {{"--rsa-key", "nosuch.pem"}, "--rsa-key names no file: 'nosuch.pem'", 2},
         {{"--rsa-key", "ed.pem"}, "'ed.pem' holds a key of type Ed25519, not RSA"},
         {{"--rsa-key", "pss.pem"}, "'pss.pem' holds an RSA-PSS key"},
-        {{"--rsa-key", "k.p12"}, "'k.p12' is a PKCS#12 bundle: take the key out with 'openssl "
-                                 "pkcs12 -in k.p12 -nocerts -out key.pem'"},
-        {{"--rsa-key", "ssh"}, "'ssh' is an OpenSSH private key: rewrite it in PEM form with "
-                               "'ssh-keygen -p -m PEM -f ssh'"},
+        {{"--rsa-key", "k.p12"},
+         "'k.p12' is a PKCS#12 bundle: take the key out with 'openssl "
+         "pkcs12 -in k.p12 -nocerts -out key.pem'"},
+        {{"--rsa-key", "ssh"},
+         "'ssh' is an OpenSSH private key: rewrite it in PEM form with "
+         "'ssh-keygen -p -m PEM -f ssh'"},
         {{"--rsa-key", "ssh.pub"}, "'ssh.pub' is an OpenSSH public key"},
         {{"--rsa-key", "public.pem"}, "'public.pem' holds a public key only"},
         {{"--rsa-key", "plain.pem", "--rsa-pub", "ssh.pub"},

@@ -19,8 +19,8 @@
 #include "image/seal_mode.hpp"
 #include "secure/aes_cipher.hpp"
 #include "secure/key_files.hpp"
-#include "secure/sealed_header.hpp"
 #include "secure/rsa_signing.hpp"
+#include "secure/sealed_header.hpp"
 #include "secure/sealing.hpp"
 #include "secure/wr_key.hpp"
 
@@ -335,8 +335,9 @@ void check_secure(const ChipProfile& profile, bool rsa_signed, const VerifyReque
     add(results, "image digest", image_ok,
         "stored " + hex_bytes(ImageBuffer + kImageDigestOffset, 8) + "..., computed " +
             hex_bytes(digest, 8) + "..." +
-            (image_ok ? "" : " (the payload changed, or " + source.description +
-                                 " is not the key it was sealed with)"),
+            (image_ok ? ""
+                      : " (the payload changed, or " + source.description +
+                            " is not the key it was sealed with)"),
         {hex_value("stored", ImageBuffer + kImageDigestOffset, kImageDigestSize),
          hex_value("computed", digest, kDigestSize)});
 

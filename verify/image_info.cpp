@@ -144,8 +144,9 @@ void print_info_text(FILE* out, const std::string& image, const ImageInfo& info)
                                    : "the 16-bit sum is not zero, as in a secure image");
     if (info.size < kImageSize) {
         // Shorter than an image: a loader, most likely, which nothing has sealed yet.
-        print_line(out, "try", "sealing it first (bootseal or bootseal-sign): an image is " +
-                                   std::to_string(kImageSize) + " bytes");
+        print_line(out, "try",
+                   "sealing it first (bootseal or bootseal-sign): an image is " +
+                       std::to_string(kImageSize) + " bytes");
         return;
     }
     if (info.suggestions.empty()) {

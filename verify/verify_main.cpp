@@ -130,9 +130,8 @@ int main(int argc, char** argv) {
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, 'v'},    {nullptr, 0, nullptr, 0}};
     static const OptionArgument kArguments[] = {
-        {"chip", "a number"}, {"secure", "a number"}, {"keys", "a folder"},
-        {"decrypt", "a file"}, {"aes-key", "a file"},  {"rsa-pub", "a file"},
-        {nullptr, nullptr}};
+        {"chip", "a number"},  {"secure", "a number"}, {"keys", "a folder"}, {"decrypt", "a file"},
+        {"aes-key", "a file"}, {"rsa-pub", "a file"},  {nullptr, nullptr}};
     json_report = option_word_given(argc, argv, "--json");
     int chip = 0, secure = 0;
     bool have_chip = false, have_secure = false, strict = false;
@@ -191,15 +190,17 @@ int main(int argc, char** argv) {
     if (optind + 1 != argc) return usage_error("expects exactly one IMAGE");
     const char* image_path = argv[optind];
     if (have_chip != have_secure) {
-        return usage_error("--chip and --secure go together: give both to check the image, or "
-                           "neither to be told what it can be");
+        return usage_error(
+            "--chip and --secure go together: give both to check the image, or "
+            "neither to be told what it can be");
     }
     if (!have_chip) {
         // Options of a check without one to make are refused: a pipeline that lost its --chip
         // must not take a description for a pass.
         if (strict || decrypt_path || aes_key || rsa_pub || key_dir_named) {
-            return usage_error("--strict, --decrypt, --keys, --aes-key and --rsa-pub need --chip and "
-                               "--secure");
+            return usage_error(
+                "--strict, --decrypt, --keys, --aes-key and --rsa-pub need --chip and "
+                "--secure");
         }
         return report_written(describe(image_path));
     }
