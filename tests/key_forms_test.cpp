@@ -19,7 +19,7 @@ protected:
         write_file(path("in.bin"), read_file(SAMPLE_LOADER));
         shell_output(
             "cd " + dir_ + " && cp " + kPair + "private.pem plain.pem && cp " + kPair +
-            "public.pem public.pem && printf 'pass phrase 1\\n' > pw && echo wrong > "
+            "public.pem public.pem && printf 'pass phrase 1\\n' > pw && echo Bad-Secret-77 > "
             "bad && : > empty && printf '\\r\\n' > eol && chmod 600 *.pem pw bad empty eol");
     }
     ToolRun sign(const std::vector<std::string>& keys) {
@@ -153,6 +153,10 @@ TEST_F(KeyForms, RefusalsSayWhatTheFileIsAndWhatToDo) {
         EXPECT_NE(run.errors.find(c.message), std::string::npos) << run.errors;
         EXPECT_EQ(run.errors.find("error -0x"), std::string::npos) << run.errors;
         EXPECT_EQ(run.errors.find("mbedtls"), std::string::npos) << run.errors;
+        // No passphrase, right or wrong, in any output of a refusal.
+        for (const char* secret : {"pass phrase 1", "Bad-Secret-77"}) {
+            EXPECT_EQ((run.output + run.errors).find(secret), std::string::npos) << run.errors;
+        }
         EXPECT_FALSE(file_exists(path("out.bin")));
     }
     // bootseal-verify reads public keys through the same parser.
