@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "image/command_line.hpp"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -98,6 +100,12 @@ bool next_option(int argc, char** argv, const char* short_options, const option*
         return false;
     }
     return true;
+}
+
+bool named_path_exists(const char* path, bool want_directory) {
+    struct stat st;
+    if (stat(path, &st) != 0) return false;
+    return want_directory == S_ISDIR(st.st_mode);
 }
 
 std::string dash_path_message(const NamedPath* paths, size_t count) {

@@ -23,6 +23,10 @@ struct OptionArgument {
 bool next_option(int argc, char** argv, const char* short_options, const option* options,
                  const OptionArgument* arguments, int* key, std::string* error);
 
+// Whether a folder (want_directory) or a file named on the command line is there: a dangling
+// link is not, nor a folder where a file is wanted, nor a file where a folder is.
+bool named_path_exists(const char* path, bool want_directory);
+
 // "'-' is not a file name here: ..." for the first of paths that is "-", or "" when none is: the
 // tools read and write named files only, never standard input or output.
 std::string dash_path_message(const NamedPath* paths, size_t count);

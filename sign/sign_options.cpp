@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "sign/sign_options.hpp"
 
-#include <sys/stat.h>
-
 #include <utility>
 
+#include "image/command_line.hpp"
 #include "image/image_layout.hpp"
 #include "image/seal_mode.hpp"
 #include "secure/pkcs11_token.hpp"
@@ -60,8 +59,7 @@ std::string sign_options_problem(const SignOptions& o) {
         {"--rsa-pub", o.rsa_pub},
         {"--passphrase-file", o.passphrase_file}};
     for (const auto& named : named_files) {
-        struct stat st;
-        if (named.second != nullptr && (stat(named.second, &st) != 0 || S_ISDIR(st.st_mode))) {
+        if (named.second != nullptr && !named_path_exists(named.second, false)) {
             return std::string(named.first) + " names no file: '" + named.second + "'";
         }
     }

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // bootseal-verify: checks an image that bootseal wrote, the way the boot ROM would.
 #include <getopt.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <climits>
@@ -112,12 +111,6 @@ int report_written(int status) {
     return status;
 }
 
-// Whether a key folder or key file named on the command line is there (a dangling link is not).
-bool named_path_exists(const char* path, bool want_directory) {
-    struct stat st;
-    if (stat(path, &st) != 0) return false;
-    return want_directory == S_ISDIR(st.st_mode);
-}
 
 }  // namespace
 
