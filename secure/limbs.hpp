@@ -32,6 +32,18 @@ inline Limb value_barrier(Limb v) {
     return v;
 }
 
+// Keeps a verdict apart: an empty volatile asm is never merged with another, moved or dropped, so
+// two verdicts computed alike stay two values in two places, each made by its own instructions.
+inline Limb verdict_barrier(Limb v) {
+#if defined(__GNUC__)
+    __asm__ volatile("" : "+r"(v));
+#else
+    volatile Limb copy = v;
+    v = copy;
+#endif
+    return v;
+}
+
 // All ones when x is not zero, else zero.
 inline Limb mask_if_nonzero(Limb x) {
     return value_barrier(static_cast<Limb>(0 - ((x | (0 - x)) >> (kLimbBits - 1))));

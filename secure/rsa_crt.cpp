@@ -31,6 +31,13 @@ constexpr size_t kDoubleLimbs = 2 * kMaxLimbs;
 struct CrtWork {
     uint8_t exported[kExportBytes];  // one key value as the dependency writes it out
     Limb p[kMaxLimbs], q[kMaxLimbs], d[kMaxLimbs], dp[kMaxLimbs], dq[kMaxLimbs], qp[kMaxLimbs];
+    // DP, DQ and D with a random multiple of P - 1, Q - 1 and (P - 1)(Q - 1) added: the same
+    // powers, from an exponent that is new at every signature.
+    Limb dp_blinded[kMaxLimbs + 1], dq_blinded[kMaxLimbs + 1], d_blinded[kMaxLimbs + 1];
+    Limb less_one[kMaxLimbs];         // P - 1 or Q - 1
+    Limb phi[kDoubleLimbs];           // (P - 1)(Q - 1)
+    Limb multiple[kDoubleLimbs + 1];  // k times one of them
+    Limb k[1];                        // the random multiplier
     Limb n[kDoubleLimbs];  // P Q, the modulus the CRT values work in: N for a consistent key
     Limb e[kMaxLimbs];
     Limb t[kMaxLimbs];  // the block to sign
@@ -47,7 +54,7 @@ struct CrtWork {
     Limb wide[kDoubleLimbs];
     Limb s[kDoubleLimbs];      // the signature
     Limb again[kDoubleLimbs];  // the signature computed a second way
-    Limb check[kMaxLimbs], expected[kMaxLimbs];
+    Limb check[kDoubleLimbs], expected[kDoubleLimbs], difference[kDoubleLimbs];
     uint8_t random_bytes[kMaxLimbs * sizeof(Limb)];
 };
 
@@ -71,13 +78,35 @@ bool holds(Limb mask) {
     return mask != 0;
 }
 
-// A release verdict: all ones only when the mask is all ones, taken twice, so that one corrupted
-// bit or one skipped instruction cannot turn a refusal into a release.
-Limb release_mask(Limb first, Limb second) {
-    mark_public(&first, sizeof(first));
-    mark_public(&second, sizeof(second));
-    return static_cast<Limb>(mask_if_zero(static_cast<Limb>(~first)) &
-                             mask_if_zero(static_cast<Limb>(~second)));
+// Two verdicts on the bytes to release, each all ones for a release. They are made by different
+// instructions (an exclusive or, a subtraction), each ends behind its own volatile barrier, and
+// each masks the output in a pass of its own: one skipped or corrupted instruction changes at
+// most one of them, and either one alone keeps a refused result at zero.
+struct Verdicts {
+    Limb first;
+    Limb second;
+};
+
+Verdicts equal_verdicts(const Limb* a, const Limb* b, size_t n) {
+    Verdicts verdicts;
+    verdicts.first = verdict_barrier(limbs_equal_mask(a, b, n));
+    Limb any = limbs_subtract(b, a, n, Work.difference);
+    for (size_t i = 0; i < n; ++i) any |= Work.difference[i];
+    verdicts.second = verdict_barrier(mask_if_zero(verdict_barrier(any)));
+    mark_public(&verdicts, sizeof(verdicts));
+    return verdicts;
+}
+
+// Whether a verdict is a release: all ones, not merely non-zero, so that a flipped bit of a
+// refusal stays a refusal.
+bool is_release(Limb verdict) { return verdict == ~Limb{0}; }
+
+// Keeps output only where both verdicts are all ones, in one pass for each verdict.
+void mask_output(uint8_t* output, Verdicts verdicts) {
+    const Limb first = mask_if_zero(static_cast<Limb>(~verdict_barrier(verdicts.first)));
+    for (size_t i = 0; i < kRsaBlockSize; ++i) output[i] &= static_cast<uint8_t>(first);
+    const Limb second = mask_if_zero(static_cast<Limb>(~verdict_barrier(verdicts.second)));
+    for (size_t i = 0; i < kRsaBlockSize; ++i) output[i] &= static_cast<uint8_t>(second);
 }
 
 // Whether P Q is the public modulus n, when n fits in nn limbs.
@@ -127,14 +156,16 @@ void enter_reduced(const MontgomeryModulus* mod, const Limb* a, size_t nn, Limb*
 }
 
 // s (2w limbs) = base^D mod P Q: base^DP mod P and base^DQ mod Q, joined by Garner's formula
-// s = m2 + ((m1 - m2) QP mod P) Q.
+// s = m2 + ((m1 - m2) QP mod P) Q. The exponents are the blinded DP and DQ.
 void crt(const Limb* base, size_t nn, size_t w, Limb* s) {
     enter_reduced(&Work.mod_p, base, nn, Work.x_p);
     enter_reduced(&Work.mod_q, base, nn, Work.x_q);
     FAULT_POINT(Work.x_p, w * sizeof(Limb));
     FAULT_POINT(Work.x_q, w * sizeof(Limb));
-    montgomery_power(&Work.mod_p, Work.x_p, Work.dp, w, Work.table, Work.factor, Work.m1);
-    montgomery_power(&Work.mod_q, Work.x_q, Work.dq, w, Work.table, Work.factor, Work.m2);
+    montgomery_power(&Work.mod_p, Work.x_p, Work.dp_blinded, w + 1, Work.table, Work.factor,
+                     Work.m1);
+    montgomery_power(&Work.mod_q, Work.x_q, Work.dq_blinded, w + 1, Work.table, Work.factor,
+                     Work.m2);
     montgomery_leave(&Work.mod_q, Work.m2, Work.m2);
     FAULT_POINT(Work.m1, w * sizeof(Limb));
     FAULT_POINT(Work.m2, w * sizeof(Limb));
@@ -147,6 +178,37 @@ void crt(const Limb* base, size_t nn, size_t w, Limb* s) {
     memcpy(Work.wide, Work.m2, w * sizeof(Limb));
     limbs_add(s, Work.wide, 2 * w, s);
     FAULT_POINT(s, 2 * w * sizeof(Limb));
+}
+
+// out (n + 1 limbs) = exponent + k order for a fresh random k below 2^(kLimbBits - 2), so that
+// the sum cannot carry out. For a base prime to the modulus, the power is the same as with the
+// exponent itself (order is a multiple of the group's order); for any other base it is zero
+// both ways, the exponent being non-zero.
+bool blind_exponent(const Limb* exponent, const Limb* order, size_t n, Limb* out) {
+    if (!random_below(Work.k, 1, kLimbBits - 2)) return false;
+    limbs_multiply(Work.k, 1, order, n, Work.multiple);
+    memcpy(out, exponent, n * sizeof(Limb));
+    out[n] = 0;
+    limbs_add(out, Work.multiple, n + 1, out);
+    FAULT_POINT(out, (n + 1) * sizeof(Limb));
+    return true;
+}
+
+// Blinds DP and DQ by multiples of P - 1 and Q - 1 and, where D checks the result (P Q fits in
+// nn limbs, and so does (P - 1)(Q - 1)), D by a multiple of (P - 1)(Q - 1). P and Q are odd, so
+// P - 1 is P with its lowest bit cleared. Returns false when the operating system gives no
+// random bytes.
+bool blind_exponents(size_t nn, size_t w, bool with_d) {
+    memcpy(Work.less_one, Work.p, w * sizeof(Limb));
+    Work.less_one[0] &= ~Limb{1};
+    if (!blind_exponent(Work.dp, Work.less_one, w, Work.dp_blinded)) return false;
+    memcpy(Work.h, Work.less_one, w * sizeof(Limb));
+    memcpy(Work.less_one, Work.q, w * sizeof(Limb));
+    Work.less_one[0] &= ~Limb{1};
+    if (!blind_exponent(Work.dq, Work.less_one, w, Work.dq_blinded)) return false;
+    if (!with_d) return true;
+    limbs_multiply(Work.h, w, Work.less_one, w, Work.phi);
+    return blind_exponent(Work.d, Work.phi, nn, Work.d_blinded);
 }
 
 // Makes the blinding pair: r^E R mod N to multiply the block by, and r^-1 R mod N to take the
@@ -169,31 +231,27 @@ int make_blinding(size_t nn, size_t n_bits, size_t e_limbs) {
     return 1;
 }
 
-// All ones when s^E = T mod N, checked on the bytes that will be released.
-Limb verifies_with_e(const uint8_t* output, size_t len, size_t nn, size_t e_limbs) {
+// Whether output, the bytes to release, raised to E gives T mod N.
+Verdicts verifies_with_e(const uint8_t* output, size_t len, size_t nn, size_t e_limbs) {
     const MontgomeryModulus* mod = &Work.mod_n;
     limbs_from_be_bytes(output, len, Work.check, nn);
     montgomery_enter(mod, Work.check, Work.check);
     montgomery_power_public(mod, Work.check, Work.e, e_limbs, Work.check);
     montgomery_enter(mod, Work.t, Work.expected);
-    return release_mask(limbs_equal_mask(Work.check, Work.expected, nn),
-                        limbs_equal_mask(Work.expected, Work.check, nn));
+    return equal_verdicts(Work.check, Work.expected, nn);
 }
 
-// Computes the signature again without blinding, by the CRT and from D without it. Returns all
-// ones, and keeps it in s, when the two agree.
-Limb agrees_with_d(size_t nn, size_t w) {
+// Computes the signature again without the random base, by the CRT into output, and from D
+// without the CRT; whether output is T^D mod N.
+Verdicts agrees_with_d(uint8_t* output, size_t len, size_t nn, size_t w) {
     const MontgomeryModulus* mod = &Work.mod_n;
     crt(Work.t, nn, w, Work.again);
+    limbs_to_be_bytes(Work.again, 2 * w, output, len);
     montgomery_enter(mod, Work.t, Work.x_p);
-    montgomery_power(mod, Work.x_p, Work.d, nn, Work.table, Work.factor, Work.check);
+    montgomery_power(mod, Work.x_p, Work.d_blinded, nn + 1, Work.table, Work.factor, Work.check);
     montgomery_leave(mod, Work.check, Work.check);
-    memset(Work.wide, 0, sizeof(Work.wide));
-    memcpy(Work.wide, Work.check, nn * sizeof(Limb));
-    const Limb agreed = release_mask(limbs_equal_mask(Work.wide, Work.again, 2 * w),
-                                     limbs_equal_mask(Work.again, Work.wide, 2 * w));
-    if (agreed != 0) memcpy(Work.s, Work.again, sizeof(Work.s));
-    return agreed;
+    limbs_from_be_bytes(output, len, Work.expected, nn);
+    return equal_verdicts(Work.check, Work.expected, nn);
 }
 
 void say_not_usable(const char* path) {
@@ -273,7 +331,7 @@ int sign_block(const RsaKeyContext* key, const uint8_t* input, uint8_t* output,
     if (e_usable) limbs_from_le_bytes(Work.exported, nn * sizeof(Limb), Work.e, nn);
 
     const int blinding = e_usable ? make_blinding(nn, n_bits, nn) : 1;
-    if (blinding < 0) {
+    if (blinding < 0 || !blind_exponents(nn, w, n_fits && d_fits)) {
         say(" failed\n  ! No random blinding value could be made for the RSA private-key"
             " operation: %s\n\n",
             strerror(errno));
@@ -304,14 +362,13 @@ int sign_block(const RsaKeyContext* key, const uint8_t* input, uint8_t* output,
     // modulo the other, and so gives the factors of N away. P Q must be a public modulus, or a
     // P or Q that is no factor of it could pass a check made modulo P Q.
     const bool p_q_is_n = n_fits && (is_modulus(&key->N, nn, w) || is_modulus(public_n, nn, w));
-    Limb release = p_q_is_n && e_usable ? verifies_with_e(output, len, nn, nn) : 0;
-    if (release == 0 && p_q_is_n && d_fits) {
-        release = agrees_with_d(nn, w);
-        limbs_to_be_bytes(Work.s, 2 * w, output, len);
+    Verdicts verdicts = {0, 0};
+    if (p_q_is_n && e_usable) verdicts = verifies_with_e(output, len, nn, nn);
+    if (!(is_release(verdicts.first) && is_release(verdicts.second)) && p_q_is_n && d_fits) {
+        verdicts = agrees_with_d(output, len, nn, w);
     }
-    // Whatever went wrong above, output is zero unless the verdict is all ones.
-    for (size_t i = 0; i < kRsaBlockSize; ++i) output[i] &= static_cast<uint8_t>(release);
-    if (release != ~Limb{0}) {
+    mask_output(output, verdicts);
+    if (!is_release(verdicts.first) || !is_release(verdicts.second)) {
         mbedtls_platform_zeroize(output, kRsaBlockSize);
         say(" failed\n  ! The RSA private-key operation gave a result that does not check out:"
             " %s does not hold one consistent key, or the machine made a fault. Nothing was"

@@ -58,6 +58,19 @@ void print_signature(const uint8_t output[kRsaBlockSize]) {
 
 }  // namespace
 
+const char* public_exponent_fault(const mbedtls_mpi* e) {
+    if (!is_positive(e)) return "its public exponent is not positive";
+    if (mbedtls_mpi_cmp_int(e, 1) == 0) {
+        return "its public exponent is 1, which makes every block its own signature: anyone"
+               " could sign images for it; make a new key pair";
+    }
+    if (mbedtls_mpi_get_bit(e, 0) == 0) {
+        return "its public exponent is even, which no private exponent undoes; make a new key"
+               " pair";
+    }
+    return "";
+}
+
 bool rsa_signature_verifies(const RsaKeyContext* key, const uint8_t signature[kRsaBlockSize],
                         const uint8_t input[kRsaBlockSize]) {
     mbedtls_mpi s, recovered, expected;
@@ -66,7 +79,7 @@ bool rsa_signature_verifies(const RsaKeyContext* key, const uint8_t signature[kR
     mbedtls_mpi_init(&expected);
     int result = 0;
     bool verified = false;
-    if (!is_odd_positive(&key->N) || !is_positive(&key->E)) goto done;
+    if (!is_odd_positive(&key->N) || public_exponent_fault(&key->E)[0] != '\0') goto done;
     MPI_TRY(mbedtls_mpi_read_binary(&s, signature, kRsaBlockSize));
     MPI_TRY(mbedtls_mpi_read_binary(&expected, input, kRsaBlockSize));
     // s and s + N raise to the same value; only the one below N is the signature, so that one
@@ -92,6 +105,24 @@ bool has_header_size(const RsaKeyContext* key, const char* path) {
     return false;
 }
 
+// Says why the public key that the image will carry cannot take a signature, before anything is
+// signed: values too large for the header (which also bounds the cost of checking with them),
+// or an exponent that signs nothing. Returns whether it can.
+bool public_key_fits(const mbedtls_mpi* n, const mbedtls_mpi* e, const char* path) {
+    if (mbedtls_mpi_size(n) > kRsaModulusSize || mbedtls_mpi_size(e) > kRsaExponentSize) {
+        say(" failed\n  ! %s holds a value too large for the header (N at most 128"
+            " bytes, E at most 32 bytes)\n\n",
+            path);
+        return false;
+    }
+    const char* fault = public_exponent_fault(e);
+    if (fault[0] != '\0') {
+        say(" failed\n  ! %s: %s\n\n", path, fault);
+        return false;
+    }
+    return true;
+}
+
 // Whether the block can be signed with the key's modulus at all; says why not.
 bool block_below_modulus(const RsaKeyContext* key, const uint8_t input[kRsaBlockSize]) {
     mbedtls_mpi t;
@@ -113,6 +144,7 @@ int defer_signature(RsaKeyContext* key, const uint8_t input[kRsaBlockSize],
     if (load_rsa_public(key) != 0) return -1;
     key->len = (mbedtls_mpi_bitlen(&key->N) + 7) / 8;
     if (!has_header_size(key, sources.rsa_public_path)) return -1;
+    if (!public_key_fits(&key->N, &key->E, sources.rsa_public_path)) return -1;
     if (!block_below_modulus(key, input)) return -1;
     memcpy(DeferredBlock, input, kRsaBlockSize);
     memset(output, 0, kRsaBlockSize);
@@ -133,7 +165,12 @@ int sign_externally(RsaKeyContext* key, const uint8_t input[kRsaBlockSize],
         return -1;
     }
     key->len = (mbedtls_mpi_bitlen(&key->N) + 7) / 8;
-    if (!has_header_size(key, sources.external_name) || !block_below_modulus(key, input)) return -1;
+    const char* public_path =
+        sources.rsa_public_path ? sources.rsa_public_path : sources.external_name;
+    if (!has_header_size(key, sources.external_name) ||
+        !public_key_fits(&key->N, &key->E, public_path) || !block_below_modulus(key, input)) {
+        return -1;
+    }
     const char* why = "";
     if (sources.external_operation(input, output, &why) != 0) {
         say(" failed\n  ! %s\n\n", why);
@@ -150,6 +187,46 @@ int sign_externally(RsaKeyContext* key, const uint8_t input[kRsaBlockSize],
     return 0;
 }
 
+// Signs with the private key file. The public key is read quietly first: a run that cannot load
+// it fails here, with its messages, before anything is signed; its E blinds the operation; and
+// the signature is checked with it before any byte is printed. The public key file is then
+// loaded with its messages after the signature, in the transcript's order.
+int sign_with_private_key(RsaKeyContext* key, const uint8_t input[kRsaBlockSize],
+                          uint8_t output[kRsaBlockSize]) {
+    const KeySources& sources = key_sources();
+    if (load_rsa_private(key) != 0) return -1;
+    if (!has_header_size(key, sources.rsa_private_path)) return -1;
+    const char* public_path =
+        sources.rsa_public_path ? sources.rsa_public_path : sources.rsa_private_path;
+    RsaKeyContext public_key;
+    rsa_key_init(&public_key);
+    int result = -1;
+    bool have_public = read_rsa_public_quietly(&public_key.N, &public_key.E) == 0;
+    if (!have_public && sources.rsa_public_path == nullptr && is_positive(&key->E)) {
+        // A PEM or DER private key carries its own public key.
+        have_public = mbedtls_mpi_copy(&public_key.N, &key->N) == 0 &&
+                      mbedtls_mpi_copy(&public_key.E, &key->E) == 0;
+    }
+    if (!have_public) {
+        // The run would fail there after signing: let the loader say why, now.
+        if (load_rsa_public(&public_key) == 0) {
+            say(" failed\n  ! %s changed while it was read\n\n", public_path);
+        }
+    } else if (public_key_fits(&public_key.N, &public_key.E, public_path) &&
+               mbedtls_mpi_copy(&key->E, &public_key.E) == 0 &&
+               rsa_private_crt(key, input, output, &public_key.N) == 0) {
+        if (!rsa_signature_verifies(&public_key, output, input)) {
+            mbedtls_platform_zeroize(output, kRsaBlockSize);
+            say_mismatch(sources.rsa_private_path, public_path);
+        } else {
+            print_signature(output);
+            result = load_rsa_public(key);
+        }
+    }
+    rsa_key_free(&public_key);
+    return result;
+}
+
 int sign_with(RsaKeyContext* key, const uint8_t header_digest[32], uint8_t input[kRsaBlockSize],
               uint8_t output[kRsaBlockSize]) {
     const KeySources& sources = key_sources();
@@ -158,24 +235,8 @@ int sign_with(RsaKeyContext* key, const uint8_t header_digest[32], uint8_t input
         if (defer_signature(key, input, output) != 0) return -1;
     } else if (sources.signer == RsaSigner::kExternal) {
         if (sign_externally(key, input, output) != 0) return -1;
-    } else {
-        if (load_rsa_private(key) != 0) return -1;
-        if (!has_header_size(key, sources.rsa_private_path)) return -1;
-        // The public exponent blinds the operation and checks its result before anything is
-        // printed. It is taken quietly here: the public key file is loaded, with its messages,
-        // only after the signature, as it always was.
-        mbedtls_mpi public_n, public_e;
-        mbedtls_mpi_init(&public_n);
-        mbedtls_mpi_init(&public_e);
-        const bool have_public = read_rsa_public_quietly(&public_n, &public_e) == 0;
-        // Without E (a copy that fails leaves it zero) the result is checked from D instead.
-        if (have_public && !is_positive(&key->E)) mbedtls_mpi_copy(&key->E, &public_e);
-        const int signed_ok = rsa_private_crt(key, input, output, have_public ? &public_n : nullptr);
-        mbedtls_mpi_free(&public_n);
-        mbedtls_mpi_free(&public_e);
-        if (signed_ok != 0) return -1;
-        print_signature(output);
-        if (load_rsa_public(key) != 0) return -1;
+    } else if (sign_with_private_key(key, input, output) != 0) {
+        return -1;
     }
     memcpy(ImageBuffer + kRsaSignatureOffset, output, kRsaSignatureSize);
 
@@ -183,12 +244,7 @@ int sign_with(RsaKeyContext* key, const uint8_t header_digest[32], uint8_t input
                                                                         : sources.rsa_private_path;
     const char* public_path = sources.rsa_public_path ? sources.rsa_public_path : private_name;
     // Sizes first: they bound the cost of the check below whatever the file holds.
-    if (mbedtls_mpi_size(&key->N) > kRsaModulusSize || mbedtls_mpi_size(&key->E) > kRsaExponentSize) {
-        say(" failed\n  ! %s holds a value too large for the header (N at most 128"
-            " bytes, E at most 32 bytes)\n\n",
-            public_path);
-        return -1;
-    }
+    if (!public_key_fits(&key->N, &key->E, public_path)) return -1;
     if (sources.signer != RsaSigner::kDeferred && !rsa_signature_verifies(key, output, input)) {
         say_mismatch(private_name, public_path);
         return -1;

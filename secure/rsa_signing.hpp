@@ -12,9 +12,15 @@
 extern uint8_t DeferredBlock[kRsaBlockSize];
 
 // Checks signature^E mod N against the signed block with the key's public values, so that a
-// signature the boot ROM would reject is never written.
+// signature the boot ROM would reject is never written. A key whose exponent signs nothing
+// (public_exponent_fault) verifies nothing.
 bool rsa_signature_verifies(const RsaKeyContext* key, const uint8_t signature[kRsaBlockSize],
                             const uint8_t block[kRsaBlockSize]);
+
+// Why a public exponent makes a key that signs nothing, or "" when it is sound. With E = 1 a
+// signature is the signed block itself, which anyone can make; an even E has no private
+// exponent to undo it; and E must be positive.
+const char* public_exponent_fault(const mbedtls_mpi* e);
 
 // Signs the header digest with the chosen signer: stores the signature (zero when it is deferred),
 // N and E in the image. Returns 0 or -1.

@@ -269,23 +269,22 @@ TEST_F(SecureImages, RsaFailuresWriteNothing) {
         const char* name;
         const char* priv;  // key folder, or nullptr for no file
         const char* pub;
-        bool signs;        // the signature lines are printed before the failure
         std::string tail;
     };
     const Case cases[] = {
-        {"no private key", nullptr, "pair-high", false, priv_missing},
-        {"no public key", "pair-high", nullptr, true,
+        {"no private key", nullptr, "pair-high", priv_missing},
+        {"no public key", "pair-high", nullptr,
          " failed\n  ! Could not open rsa_pub.txt\n  ! Please run rsa_genkey first\n\n"},
-        {"public key of another pair", "pair-high", "pair-a", true, mismatch},
-        {"public modulus longer than the header", "pair-high", "long-2048", true,
+        {"public key of another pair", "pair-high", "pair-a", mismatch},
+        {"public modulus longer than the header", "pair-high", "long-2048",
          " failed\n  ! rsa_pub.txt holds a value too large for the header (N at most 128 bytes, E"
          " at most 32 bytes)\n\n"},
-        {"digest above the modulus", "pair-a", "pair-a", false, too_large},
-        {"1017-bit modulus", "short-1017", "short-1017", false, too_large},
-        {"512-bit modulus", "small-512", "small-512", false,
+        {"digest above the modulus", "pair-a", "pair-a", too_large},
+        {"1017-bit modulus", "short-1017", "short-1017", too_large},
+        {"512-bit modulus", "small-512", "small-512",
          " failed\n  ! rsa_priv.txt holds a 512-bit modulus; the header takes a 1024-bit key (a"
          " modulus of 1017 to 1024 bits)\n\n"},
-        {"2048-bit modulus", "long-2048", "long-2048", false,
+        {"2048-bit modulus", "long-2048", "long-2048",
          " failed\n  ! rsa_priv.txt holds a 2048-bit modulus; the header takes a 1024-bit key (a"
          " modulus of 1017 to 1024 bits)\n\n"},
     };
@@ -305,7 +304,8 @@ TEST_F(SecureImages, RsaFailuresWriteNothing) {
         const size_t win32 = run.output.find("WIN32 system !!\r\n");
         ASSERT_NE(win32, std::string::npos);
         const std::string after = run.output.substr(win32 + 17);
-        EXPECT_EQ(after.rfind("Encypt Sig(RSA): \r\n", 0) == 0, c.signs) << after;
+        // No byte of a signature is shown by a run that fails.
+        EXPECT_EQ(after.find("Encypt Sig(RSA)"), std::string::npos) << after;
         const Bytes previous = read_file(path("out.bin"));
         EXPECT_EQ(std::string(previous.begin(), previous.end()), "previous image");
     }
