@@ -10,6 +10,7 @@
 
 #include "keygen/rsa_keygen.hpp"
 #include "secure/pem_keys.hpp"
+#include "secure/rsa_signing.hpp"
 
 // E in decimal, as people quote it ("65537").
 std::string format_exponent(const RsaKeyContext& key) {
@@ -64,6 +65,11 @@ int make_key(const char* from_pem, bool with_pem, RsaKeyContext* key,
                 "bootseal-keygen: %s holds a %u-bit modulus; the header takes a 1024-bit key (a "
                 "modulus of 1017 to 1024 bits); nothing written\n",
                 from_pem, static_cast<unsigned>(mbedtls_mpi_bitlen(&key->N)));
+        return 1;
+    }
+    const char* exponent_fault = public_exponent_fault(&key->E);
+    if (exponent_fault[0] != '\0') {
+        fprintf(stderr, "bootseal-keygen: %s: %s; nothing written\n", from_pem, exponent_fault);
         return 1;
     }
     if (mbedtls_mpi_size(&key->E) > 32) {

@@ -133,7 +133,10 @@ int attach_signature(const AttachFiles& files, const ChipProfile& profile,
     RsaKeyContext key;
     rsa_key_init(&key);
     read_header_rsa_key(ImageBuffer, &key.N, &key.E);
-    if (files.public_key != nullptr) {
+    const std::string exponent_fault = public_exponent_fault(&key.E);
+    if (!exponent_fault.empty()) {
+        *why = quoted(files.image) + " carries an RSA key that signs nothing: " + exponent_fault;
+    } else if (files.public_key != nullptr) {
         *why = pinned_key_fault(key, files.image, files.public_key);
     }
     if (why->empty() && !rsa_signature_verifies(&key, signature, block)) {

@@ -187,6 +187,32 @@ TEST_F(Sign, FailuresSayWhyAndWriteNothing) {
          {"--chip", "341", "--secure", "2", "--attach", "other.sig", "unsigned.bin", "out.bin"},
          1,
          "'other.sig' is not a signature of 'unsigned.bin'"},
+        {"a public key whose exponent is 1 (every block its own signature)",
+         "sed 's/^E = .*/E = 1/' pub.txt > pub1.txt",
+         {"--chip", "341", "--secure", "2", "--aes-key", "key.aes", "--rsa-key", "priv.txt",
+          "--rsa-pub", "pub1.txt"},
+         1,
+         "pub1.txt: its public exponent is 1, which makes every block its own signature"},
+        {"an even public exponent",
+         "sed 's/^E = .*/E = 10000/' pub.txt > pub2.txt",
+         {"--chip", "341", "--secure", "2", "--aes-key", "key.aes", "--rsa-key", "priv.txt",
+          "--rsa-pub", "pub2.txt"},
+         1,
+         "pub2.txt: its public exponent is even"},
+        {"--to-sign for a public exponent of 1",
+         "sed 's/^E = .*/E = 1/' pub.txt > pub1.txt",
+         {"--chip", "341", "--secure", "2", "--aes-key", "key.aes", "--rsa-pub", "pub1.txt",
+          "--to-sign", "b.bin"},
+         1,
+         "pub1.txt: its public exponent is 1"},
+        {"--attach to an image whose header key has exponent 1, the block as its signature",
+         "./sign --chip 341 --secure 2 --aes-key key.aes --rsa-pub pub.txt --to-sign b.bin "
+         "in.bin unsigned.bin && python3 -c \"import sys; d = bytearray(open('unsigned.bin', "
+         "'rb').read()); d[320:352] = bytes([1]) + bytes(31); open('e1.bin', 'wb').write(d)\" "
+         "&& mv b.bin e1.sig && rm unsigned.bin",
+         {"--chip", "341", "--secure", "2", "--attach", "e1.sig", "e1.bin", "out.bin"},
+         1,
+         "'e1.bin' carries an RSA key that signs nothing: its public exponent is 1"},
     };
     shell_output("ln -s " + std::string(SIGN_EXE) + " " + path("sign"));
     for (const Case& c : cases) {
@@ -202,6 +228,43 @@ TEST_F(Sign, FailuresSayWhyAndWriteNothing) {
         EXPECT_NE(run.errors.find(c.says), std::string::npos) << run.errors;
         EXPECT_EQ(run.output, "");
         EXPECT_EQ(shell_output("ls -A " + dir_), before) << "a failed run wrote a file";
+    }
+}
+
+// With E = 1 the signed block is its own signature: anyone can make an image that such a key
+// "signs". bootseal refuses the key before signing, and bootseal-verify fails the image.
+TEST_F(Sign, AnExponentOfOneOrEvenSignsNothingInBootsealOrVerify) {
+    ASSERT_EQ(sign({"--chip", "341", "--secure", "2", "--aes-key", "key.aes", "--rsa-pub",
+                    "pub.txt", "--to-sign", "b.bin", "in.bin", "unsigned.bin"})
+                  .status,
+              0);
+    shell_output("cd " + dir_ +
+                 " && python3 -c \"d = bytearray(open('unsigned.bin', 'rb').read()); "
+                 "d[320:352] = bytes([1]) + bytes(31); d[352:480] = open('b.bin', 'rb').read(); "
+                 "open('forged.bin', 'wb').write(d)\"");
+    const ToolRun verify = run_program(
+        VERIFY_EXE, dir_, {"forged.bin", "--chip", "341", "--secure", "2", "--aes-key", "key.aes"});
+    EXPECT_EQ(verify.status, 1) << verify.output;
+    EXPECT_NE(verify.output.find(
+                  "rsa signature    FAIL       the header's key (1024-bit N, E 1) signs nothing"),
+              std::string::npos)
+        << verify.output;
+    EXPECT_NE(verify.output.find("signs nothing: its public exponent is 1"), std::string::npos);
+
+    const std::string ref = path("ref");
+    for (const char* exponent : {"1", "2", "10000"}) {
+        SCOPED_TRACE(exponent);
+        bootseal_image("341", "2");  // the folder with the sound pair
+        shell_output("cd " + ref + " && sed -i 's/^E = .*/E = " + exponent +
+                     "/' rsa_pub.txt && rm out.bin");
+        const ToolRun run = run_tool(ref, {"in.bin", "out.bin", "341", "2"});
+        EXPECT_EQ(run.status, 255);
+        EXPECT_NE(run.output.find(std::string(" failed\n  ! rsa_pub.txt: its public exponent is ") +
+                                  (exponent[0] == '1' && exponent[1] == 0 ? "1," : "even")),
+                  std::string::npos)
+            << run.output;
+        EXPECT_EQ(run.output.find("Encypt Sig(RSA)"), std::string::npos);
+        EXPECT_FALSE(file_exists(ref + "/out.bin"));
     }
 }
 

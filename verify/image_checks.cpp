@@ -234,11 +234,13 @@ void check_rsa_signature(const uint8_t header_digest[kDigestSize], const VerifyR
     for (size_t i = 0; i < kRsaSignatureSize; ++i) {
         unsigned_image = unsigned_image && ImageBuffer[kRsaSignatureOffset + i] == 0;
     }
+    const std::string exponent_fault = public_exponent_fault(&e);
     add(results, "rsa signature", verifies,
-        verifies         ? "verifies with " + key_text
-        : unsigned_image ? "the signature field is all zero: an unsigned image from --to-sign, "
-                           "to be signed and completed with bootseal-sign --attach"
-                         : "does not give the reversed header digest with " + key_text);
+        verifies                  ? "verifies with " + key_text
+        : unsigned_image          ? "the signature field is all zero: an unsigned image from "
+                                    "--to-sign, to be signed and completed with bootseal-sign --attach"
+        : !exponent_fault.empty() ? key_text + " signs nothing: " + exponent_fault
+                                  : "does not give the reversed header digest with " + key_text);
 
     const std::string& pub_path = request.rsa_pub_path;
     outcome->rsa = {
