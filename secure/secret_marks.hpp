@@ -33,6 +33,10 @@ inline void mark_public(const void* data, size_t size) {
 #endif
 }
 
+#if defined(BOOTSEAL_FAULT_POINTS) && !defined(BOOTSEAL_TEST_PROGRAM)
+#error "BOOTSEAL_FAULT_POINTS lets a caller corrupt the private-key operation: only a test program (BOOTSEAL_TEST_PROGRAM) may have it"
+#endif
+
 #if defined(BOOTSEAL_FAULT_POINTS)
 // Called with each intermediate value of the private-key operation; a test may corrupt it.
 extern void (*rsa_fault_point)(void* data, size_t size);
