@@ -7,9 +7,11 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "image/transcript.hpp"
 #include "secure/key_files.hpp"
+#include "secure/limbs.hpp"
 #include "secure/rsa_crt.hpp"
 #include "secure/secret_marks.hpp"
 
@@ -94,6 +96,55 @@ TEST(RsaFaults, NoCorruptedIntermediateValueReleasesAWrongSignature) {
     rsa_fault_point = nullptr;
     set_transcript(stdout);
     fclose(quiet);
+    rsa_key_free(&key);
+    rsa_key_free(&check);
+}
+
+// The blinded DP and DQ (the only values of nine limbs, with 64-bit limbs) of each signature.
+std::vector<std::vector<uint8_t>> exponents;
+
+void keep_exponents(void* data, size_t size) {
+    if (size == 9 * 8) {
+        const auto* bytes = static_cast<const uint8_t*>(data);
+        exponents.emplace_back(bytes, bytes + size);
+    }
+}
+
+TEST(RsaFaults, EverySignatureHasFreshlyBlindedExponentsWithOrWithoutE) {
+    if (sizeof(Limb) != 8) GTEST_SKIP() << "the exponents are told apart by their size";
+    const std::string keys = std::string(TEST_DATA_DIR) + "/keys/pair-high/";
+    const std::string priv = keys + "rsa_priv.txt", pub = keys + "rsa_pub.txt";
+    KeySources sources;
+    sources.rsa_private_path = priv.c_str();
+    sources.rsa_public_path = pub.c_str();
+    set_key_sources(sources);
+    RsaKeyContext key, check;
+    rsa_key_init(&key);
+    rsa_key_init(&check);
+    ASSERT_EQ(load_rsa_private(&key), 0);
+    ASSERT_EQ(load_rsa_public(&check), 0);
+    uint8_t dp[9 * 8] = {0};
+    ASSERT_EQ(mbedtls_mpi_write_binary_le(&key.DP, dp, 8 * 8), 0);
+    uint8_t block[kRsaBlockSize] = {0x11, 0x22, 0x33};
+    uint8_t output[kRsaBlockSize];
+    for (const bool with_e : {true, false}) {
+        SCOPED_TRACE(with_e ? "with E" : "without E");
+        mbedtls_mpi_lset(&key.E, 0);
+        if (with_e) {
+            ASSERT_EQ(mbedtls_mpi_copy(&key.E, &check.E), 0);
+        }
+        exponents.clear();
+        rsa_fault_point = keep_exponents;
+        for (int run = 0; run < 2; ++run) {
+            ASSERT_EQ(rsa_private_crt(&key, block, output), 0);
+            EXPECT_TRUE(verifies(check, output, block));
+        }
+        rsa_fault_point = nullptr;
+        ASSERT_EQ(exponents.size(), 4u);  // DP and DQ, twice
+        EXPECT_NE(exponents[0], exponents[2]) << "DP blinded alike in two signatures";
+        EXPECT_NE(exponents[1], exponents[3]) << "DQ blinded alike in two signatures";
+        EXPECT_NE(exponents[0], std::vector<uint8_t>(dp, dp + sizeof(dp))) << "DP not blinded";
+    }
     rsa_key_free(&key);
     rsa_key_free(&check);
 }
