@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "image/command_line.hpp"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <set>
 
 #include "image/report_text.hpp"
+#include "platform/file_status.hpp"
 
 namespace {
 
@@ -103,9 +102,8 @@ bool next_option(int argc, char** argv, const char* short_options, const option*
 }
 
 bool named_path_exists(const char* path, bool want_directory) {
-    struct stat st;
-    if (stat(path, &st) != 0) return false;
-    return want_directory == S_ISDIR(st.st_mode);
+    const PathKind kind = path_kind(path);
+    return kind != PathKind::kNothing && want_directory == (kind == PathKind::kFolder);
 }
 
 std::string dash_path_message(const NamedPath* paths, size_t count) {

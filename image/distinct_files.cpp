@@ -1,48 +1,43 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "image/distinct_files.hpp"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <string>
 
+#include "platform/file_identity.hpp"
+
 namespace {
 
-// The file a path names: its device and inode, or for a path that does not exist yet the device
-// and inode of its folder and its last name.
-struct FileIdentity {
-    bool known = false;
-    dev_t device = 0;
-    ino_t inode = 0;
+// The file a path names, or for a path that does not exist yet its folder and its last name.
+struct PathIdentity {
+    FileIdentity file;
     std::string name;  // empty for an existing file
 };
 
-FileIdentity identify(const char* path) {
-    FileIdentity identity;
-    struct stat st;
-    if (stat(path, &st) == 0) {
-        identity = {true, st.st_dev, st.st_ino, ""};
-        return identity;
-    }
-    if (errno != ENOENT) return identity;  // the run's own open says what is wrong
+PathIdentity identify(const char* path) {
+    PathIdentity identity;
+    identity.file = file_identity(path);
+    if (identity.file.known || errno != ENOENT)
+        return identity;  // the run's open says what is wrong
     std::string folder = path;
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     const size_t slash = folder.rfind('/');
     std::string name = slash == std::string::npos ? folder : folder.substr(slash + 1);
     folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
-    if (stat(folder.c_str(), &st) == 0) identity = {true, st.st_dev, st.st_ino, name};
+    identity.file = file_identity(folder.c_str());
+    if (identity.file.known) identity.name = name;
     return identity;
 }
 
-bool same_file(const FileIdentity& a, const FileIdentity& b) {
-    return a.known && b.known && a.device == b.device && a.inode == b.inode && a.name == b.name;
+bool same_file(const PathIdentity& a, const PathIdentity& b) {
+    return same_file_identity(a.file, b.file) && a.name == b.name;
 }
 
 }  // namespace
 
 std::string shared_file_message(const NamedPath* paths, size_t count, size_t allowed_first,
                                 size_t allowed_second) {
-    FileIdentity identities[16];
+    PathIdentity identities[16];
     if (count > sizeof(identities) / sizeof(identities[0])) return "too many files for one run";
     for (size_t i = 0; i < count; ++i) {
         if (paths[i].path != nullptr) identities[i] = identify(paths[i].path);

@@ -1,16 +1,15 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "image/image_file.hpp"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstddef>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 
-#include "image/file_replace.hpp"
 #include "image/image_layout.hpp"
 #include "image/transcript.hpp"
+#include "platform/file_replace.hpp"
+#include "platform/file_status.hpp"
 
 namespace {
 
@@ -19,10 +18,7 @@ void print_oversize(const char* path) {
     for (int i = 0; i < 10; ++i) say("Serial error !! '%s' exceed 16K bytes...\n", path);
 }
 
-bool is_directory(FILE* file) {
-    struct stat st;
-    return fstat(fileno(file), &st) == 0 && S_ISDIR(st.st_mode);
-}
+bool is_directory(FILE* file) { return open_file_kind(file) == PathKind::kFolder; }
 
 void announce_writing(const char* path) { say("Writing '%s'...\n", path); }
 
@@ -91,10 +87,10 @@ int write_image(const char* path, const uint8_t* buffer, size_t size) {
 long load_image_file(const char* path) {
     FILE* file = fopen(path, "rb");
     if (file == nullptr) return -1;
-    struct stat st;
-    const bool known = fstat(fileno(file), &st) == 0;
-    const bool regular = known && S_ISREG(st.st_mode);
-    if (known && S_ISDIR(st.st_mode)) {
+    long long stat_size = 0;
+    const PathKind kind = open_file_kind(file, &stat_size);
+    const bool regular = kind == PathKind::kRegular;
+    if (kind == PathKind::kFolder) {
         fclose(file);
         errno = EISDIR;
         return -1;
@@ -106,7 +102,7 @@ long load_image_file(const char* path) {
     // One byte more tells a longer input from an image; reading stops there, so that a device or
     // an endless pipe is not read for ever. A regular file's own size is known without reading.
     if (got == kImageSize && fgetc(file) != EOF) {
-        size = regular && st.st_size > size ? static_cast<long>(st.st_size) : size + 1;
+        size = regular && stat_size > size ? static_cast<long>(stat_size) : size + 1;
     }
     const bool failed = ferror(file) != 0;
     fclose(file);

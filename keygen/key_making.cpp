@@ -2,13 +2,13 @@
 #include "keygen/key_making.hpp"
 
 #include <mbedtls/bignum.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
 #include "keygen/rsa_keygen.hpp"
+#include "platform/file_status.hpp"
 #include "secure/pem_keys.hpp"
 #include "secure/rsa_signing.hpp"
 
@@ -43,7 +43,7 @@ int make_key(const char* from_pem, bool with_pem, RsaKeyContext* key,
     }
     std::string why;
     bool encrypted = false;
-    if (key_file_format(from_pem) == KeyFileFormat::kText && access(from_pem, R_OK) == 0) {
+    if (key_file_format(from_pem) == KeyFileFormat::kText && may_read(from_pem)) {
         fprintf(stderr,
                 "bootseal-keygen: '%s' is not a PEM or DER key; if it is in rsa_priv.txt's text "
                 "form, bootseal and bootseal-sign read it as it is; nothing written\n",

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "image/file_replace.hpp"
+#include "platform/file_replace.hpp"
 
 bool write_key_set(KeyFile* const* keys, size_t count) {
     StagedFile staged[5];

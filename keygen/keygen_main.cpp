@@ -4,8 +4,6 @@
 #include <mbedtls/ctr_drbg.h>
 #include <mbedtls/entropy.h>
 #include <mbedtls/platform_util.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -16,15 +14,16 @@
 
 #include "image/command_line.hpp"
 #include "image/distinct_files.hpp"
-#include "image/file_replace.hpp"
 #include "image/report_text.hpp"
 #include "keygen/key_making.hpp"
 #include "keygen/key_set.hpp"
 #include "keygen/output_folder.hpp"
 #include "keygen/rsa_keygen.hpp"
-#include "keygen/stop_signals.hpp"
 #include "keygen/token_generation.hpp"
 #include "keygen/token_keys.hpp"
+#include "platform/file_replace.hpp"
+#include "platform/file_status.hpp"
+#include "platform/stop_signals.hpp"
 #include "secure/key_files.hpp"
 #include "secure/pem_keys.hpp"
 #include "secure/pkcs11_token.hpp"
@@ -166,9 +165,7 @@ int main(int argc, char** argv) {
     if (passphrase_file != nullptr && from_pem == nullptr) {
         return usage_error("--passphrase-file needs --from-pem");
     }
-    struct stat passphrase_stat;
-    if (passphrase_file != nullptr &&
-        (stat(passphrase_file, &passphrase_stat) != 0 || !S_ISREG(passphrase_stat.st_mode))) {
+    if (passphrase_file != nullptr && path_kind(passphrase_file) != PathKind::kRegular) {
         return usage_error(std::string("--passphrase-file names no file: '") + passphrase_file +
                            "'");
     }
@@ -219,7 +216,7 @@ int main(int argc, char** argv) {
     }
     if (list_keys) return print_token_keys("bootseal-keygen", token_uri);
     for (const KeyFile& file : keys) {
-        if (!file.wanted || access(file.path.c_str(), F_OK) != 0) continue;
+        if (!file.wanted || path_kind(file.path.c_str()) == PathKind::kNothing) continue;
         if (!force) {
             fprintf(stderr,
                     "bootseal-keygen: '%s' exists; nothing written (use --force to replace it)\n",
@@ -227,7 +224,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         const std::string backup = file.path + kBackupSuffix;
-        if (access(backup.c_str(), F_OK) == 0) {
+        if (path_kind(backup.c_str()) != PathKind::kNothing) {
             fprintf(stderr,
                     "bootseal-keygen: '%s' holds a key replaced earlier; nothing written (move it "
                     "away first)\n",

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "keygen/stop_signals.hpp"
+#include "platform/stop_signals.hpp"
 #include "secure/pkcs11_token.hpp"
 
 namespace {

@@ -2,13 +2,13 @@
 #include "secure/attach_check.hpp"
 
 #include <mbedtls/bignum.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "image/image_file.hpp"
+#include "platform/file_status.hpp"
 #include "secure/key_files.hpp"
 #include "secure/rsa_signing.hpp"
 
@@ -25,8 +25,7 @@ std::string hex16(uint16_t value) {
 // Reads the raw signature: exactly kRsaBlockSize bytes. Returns "" or why not.
 std::string read_signature(const char* path, uint8_t signature[kRsaBlockSize]) {
     FILE* file = fopen(path, "rb");
-    struct stat st;
-    if (file != nullptr && fstat(fileno(file), &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (file != nullptr && open_file_kind(file) == PathKind::kFolder) {
         fclose(file);
         file = nullptr;
         errno = EISDIR;

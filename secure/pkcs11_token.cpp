@@ -7,8 +7,6 @@
 #include <p11-kit/pkcs11.h>
 #include <p11-kit/uri.h>
 #include <strings.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
@@ -17,6 +15,8 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "platform/secret_prompt.hpp"
 
 namespace {
 
@@ -315,26 +315,10 @@ bool get_pin(P11KitUri* uri, const std::string& token, char pin[kMaxPin], std::s
         }
         fclose(file);
     } else {
-        FILE* tty = isatty(STDIN_FILENO) ? fopen("/dev/tty", "r+") : nullptr;
-        if (tty == nullptr) {
+        const std::string prompt = "PIN for token '" + token + "': ";
+        if (ask_secret_on_terminal(prompt.c_str(), pin, kMaxPin) < 0) {
             *why = "token '" + token +
                    "' needs its PIN: give pin-value or pin-source in the URI, or run on a terminal";
-            return false;
-        }
-        setvbuf(tty, nullptr, _IONBF, 0);
-        struct termios saved, quiet;
-        const bool terminal = tcgetattr(fileno(tty), &saved) == 0;
-        quiet = saved;
-        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        if (terminal) tcsetattr(fileno(tty), TCSANOW, &quiet);
-        fprintf(tty, "PIN for token '%s': ", token.c_str());
-        fflush(tty);
-        const bool got = fgets(pin, kMaxPin, tty) != nullptr;
-        if (terminal) tcsetattr(fileno(tty), TCSANOW, &saved);
-        fprintf(tty, "\n");
-        fclose(tty);
-        if (!got) {
-            *why = "no PIN was typed";
             return false;
         }
     }

@@ -3,13 +3,13 @@
 
 #include <mbedtls/bignum.h>
 #include <mbedtls/platform_util.h>
-#include <sys/random.h>
 
 #include <cerrno>
 #include <cstring>
 #include <initializer_list>
 
 #include "image/transcript.hpp"
+#include "platform/random_bytes.hpp"
 #include "secure/limbs.hpp"
 #include "secure/mod_inverse.hpp"
 #include "secure/montgomery.hpp"
@@ -122,12 +122,7 @@ bool is_modulus(const mbedtls_mpi* n, size_t nn, size_t w) {
 // Fills out with a random number of n limbs below 2^bits, from the operating system.
 bool random_below(Limb* out, size_t n, size_t bits) {
     const size_t size = n * sizeof(Limb);
-    size_t got = 0;
-    while (got < size) {
-        const ssize_t read = getrandom(Work.random_bytes + got, size - got, 0);
-        if (read < 0 && errno != EINTR) return false;
-        if (read > 0) got += static_cast<size_t>(read);
-    }
+    if (!random_bytes(Work.random_bytes, size)) return false;
     mark_secret(Work.random_bytes, size);
     limbs_from_le_bytes(Work.random_bytes, size, out, n);
     for (size_t i = 0; i < n; ++i) {

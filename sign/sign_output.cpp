@@ -5,9 +5,9 @@
 #include <utility>
 
 #include "image/command_line.hpp"
-#include "image/file_replace.hpp"
 #include "image/image_layout.hpp"
 #include "image/report_text.hpp"
+#include "platform/file_replace.hpp"
 #include "secure/pem_keys.hpp"
 #include "secure/rsa_signing.hpp"
 

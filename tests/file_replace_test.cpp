@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "image/file_replace.hpp"
+#include "platform/file_replace.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -11,12 +11,12 @@
 
 #include "digest/sha256.hpp"
 #include "image/dram_table.hpp"
-#include "image/file_replace.hpp"
 #include "image/header_display.hpp"
 #include "image/image_checksum.hpp"
 #include "image/image_layout.hpp"
 #include "image/report_text.hpp"
 #include "image/seal_mode.hpp"
+#include "platform/file_replace.hpp"
 #include "secure/aes_cipher.hpp"
 #include "secure/key_files.hpp"
 #include "secure/rsa_signing.hpp"

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "image/file_replace.hpp"
+#include "platform/file_replace.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -133,8 +133,8 @@ int open_named(StagedFile* file, unsigned mode) {
             errno = EMFILE;
             return -1;
         }
-        const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                            static_cast<mode_t>(mode));
+        const int fd =
+            open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode));
         if (fd >= 0) {
             file->temp_path = name;
             return fd;

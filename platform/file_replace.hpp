@@ -41,8 +41,7 @@ WriteResult stage_file(StagedFile* file, const char* path, const uint8_t* data, 
 // kept as target + backup_suffix (which must not exist). When a step fails, the targets that
 // were already replaced get their old files back, and every file is as it was before;
 // failed_index receives the file whose step failed. Returns true when all were named.
-bool commit_files(StagedFile* files, size_t count, const char* backup_suffix,
-                  size_t* failed_index);
+bool commit_files(StagedFile* files, size_t count, const char* backup_suffix, size_t* failed_index);
 
 // Drops staged files that will not be named.
 void abandon_files(StagedFile* files, size_t count);

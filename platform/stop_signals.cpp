@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "keygen/stop_signals.hpp"
+#include "platform/stop_signals.hpp"
 
 #include <csignal>
 
