@@ -5,18 +5,8 @@
 
 #if defined(__x86_64__)
 #include <immintrin.h>
-#if __has_include(<sys/platform/x86.h>)
-// glibc 2.36's header writes C's _Bool, which clang does not accept in C++: it means bool.
-#if defined(__clang__) && !defined(_Bool)
-#define _Bool bool
-#include <sys/platform/x86.h>
-#undef _Bool
-#else
-#include <sys/platform/x86.h>
-#endif
-#else
-#include <cpuid.h>
-#endif
+
+#include "digest/cpu_features.hpp"
 #else
 #include <arm_neon.h>
 #include <sys/auxv.h>
@@ -42,7 +32,7 @@ alignas(16) const uint32_t kRoundConstants[64] = {
 #if defined(__x86_64__)
 
 bool sha256_hardware_available() {
-#if __has_include(<sys/platform/x86.h>)
+#if defined(BOOTSEAL_HAVE_CPU_FEATURE_ACTIVE)
     // The C library has asked the processor at start-up; its answer costs nothing to read,
     // whereas each cpuid instruction is a trip to the hypervisor in a virtual machine (about
     // 6 microseconds each where this was measured, four of them for these three features).

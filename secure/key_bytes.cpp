@@ -4,75 +4,59 @@
 #include <mbedtls/base64.h>
 #include <mbedtls/platform_util.h>
 
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <string_view>
 
-namespace {
-
-// Reads the whole file (at most 64 KiB, far more than any RSA key) with a terminating NUL, which
-// the PEM parser needs. Returns false with the reason in *why.
-bool read_whole_key_file(const char* path, std::string* bytes, std::string* why) {
-    FILE* file = fopen(path, "rb");
-    if (file == nullptr) {
-        *why = std::string("cannot open ") + path + ": " + strerror(errno);
-        return false;
-    }
-    // Unbuffered: the C library keeps no copy of the key in a buffer of its own.
-    setvbuf(file, nullptr, _IONBF, 0);
-    char chunk[4096];
-    size_t n;
-    bytes->clear();
-    // Room for the most the loop can take, so that the string never moves and leaves a copy of a
-    // private key behind in freed memory.
-    bytes->reserve(65536 + sizeof(chunk) + 1);
-    while ((n = fread(chunk, 1, sizeof(chunk), file)) > 0 && bytes->size() <= 65536) {
-        bytes->append(chunk, n);
-    }
-    const bool failed = ferror(file) != 0;
-    fclose(file);
-    mbedtls_platform_zeroize(chunk, sizeof(chunk));
-    if (failed || bytes->size() > 65536) {
-        *why = std::string(path) + (failed ? ": read error" : ": too large for a key file");
-        return false;
-    }
-    bytes->push_back('\0');
-    return true;
-}
-
-}  // namespace
+#include "secure/key_reader.hpp"
+#include "secure/secret_marks.hpp"
+#include "secure/secret_text.hpp"
 
 KeyFileFormat key_bytes_format(const char* data, size_t size, size_t* pem_start) {
+    // The bytes may be a private key's, marked secret: what decides the format is made public
+    // and nothing more, a verdict on the first two bytes and on each line's start, found by the
+    // public positions of the line feeds.
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data);
     // A DER RSA key is a SEQUENCE of more than 127 bytes: 0x30, then a long-form length (0x81 to
     // 0x84). A text key file is ASCII, so its first line may start with '0' (0x30) but its second
     // byte is never one of those.
-    const auto byte = [data](size_t i) { return static_cast<unsigned char>(data[i]); };
-    if (size >= 2 && byte(0) == 0x30 && byte(1) >= 0x81 && byte(1) <= 0x84) {
-        return KeyFileFormat::kDer;
+    if (size >= 2) {
+        uint32_t der = byte_equal_bit(bytes[0], 0x30) & byte_in_range_bit(bytes[1], 0x81, 0x84);
+        mark_public(&der, sizeof(der));
+        if (der != 0) return KeyFileFormat::kDer;
     }
     static const char kArmour[] = "-----BEGIN";
     const size_t armour = sizeof(kArmour) - 1;
+    bool line_start = true;
     for (size_t at = 0; at + armour <= size; ++at) {
-        if ((at == 0 || data[at - 1] == '\n') && memcmp(data + at, kArmour, armour) == 0) {
+        if (line_start && public_match(bytes + at, armour, kArmour)) {
             if (pem_start != nullptr) *pem_start = at;
             return KeyFileFormat::kPem;
         }
+        line_start = public_class(bytes[at], kLineFeed) != 0;
     }
     return KeyFileFormat::kText;
 }
 
 KeyFileFormat key_file_format(const char* path) {
-    std::string bytes;
-    std::string why;
-    if (!read_whole_key_file(path, &bytes, &why)) return KeyFileFormat::kText;
-    const KeyFileFormat format = key_bytes_format(bytes.data(), bytes.size() - 1, nullptr);
-    mbedtls_platform_zeroize(&bytes[0], bytes.size());
+    // Read as the private key readers read it: into a buffer of this step, marked secret, wiped.
+    KeyFileBytes file;
+    KeyFileFormat format = KeyFileFormat::kText;
+    if (read_key_file(path, &file) == 0 && !file.too_large) {
+        format = key_bytes_format(reinterpret_cast<const char*>(file.data), file.size, nullptr);
+    }
+    wipe_key_file(&file);
     return format;
 }
 
 bool read_key_file_bytes(const char* path, std::string* bytes, std::string* why) {
-    return read_whole_key_file(path, bytes, why);
+    KeyFileBytes file;
+    const int read = read_key_file(path, &file);
+    const bool whole = read == 0 && !file.too_large;
+    // With the terminating NUL, which the PEM parser needs.
+    if (whole) bytes->assign(reinterpret_cast<const char*>(file.data), file.size + 1);
+    if (!whole) *why = key_file_failure(path, read);
+    wipe_key_file(&file);
+    return whole;
 }
 
 bool decode_pem_block(const char* data, size_t size, std::string* label, std::string* der) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
-// The bytes of a key file: read whole through no buffer but the caller's, told apart by format,
-// and a PEM block decoded. Every tool and every key reader asks these questions here.
+// The bytes of a key file: told apart by format (without a decision on a private key's secret
+// bytes), read whole for the questions of a refusal, and a PEM block decoded. Every tool and
+// every key reader asks these questions here.
 #pragma once
 
 #include <cstddef>
@@ -20,8 +21,9 @@ KeyFileFormat key_bytes_format(const char* data, size_t size, size_t* pem_start)
 // The format of the key file at path; a file that cannot be read is kText, whose reader says why.
 KeyFileFormat key_file_format(const char* path);
 
-// Reads the whole key file (at most 64 KiB) through no buffer but *bytes, and a NUL after it.
-// Returns false with the reason in *why.
+// Reads the whole key file (at most 64 KiB) into *bytes, and a NUL after it, for the questions
+// of a refusal; keys themselves are read by key_reader.hpp into fixed buffers. Returns false
+// with the reason in *why.
 bool read_key_file_bytes(const char* path, std::string* bytes, std::string* why);
 
 // Decodes the first PEM block in data into *der (which the caller wipes), its armour's name

@@ -13,6 +13,7 @@
 
 #include "image/transcript.hpp"
 #include "secure/key_diagnosis.hpp"
+#include "secure/key_reader.hpp"
 #include "secure/pem_keys.hpp"
 #include "secure/stack_wipe.hpp"
 
@@ -48,9 +49,11 @@ bool is_key_token(const char* token, size_t length) {
     return true;
 }
 
-// Reads an RSA key file, printing the reason of a failure. Returns 0 or -1.
-int load_rsa_values(const char* path, mbedtls_mpi* const* values, size_t count) {
-    const int result = read_rsa_file(path, values, count);
+// Reads an RSA key file (the first public_count values public), printing the reason of a
+// failure. Returns 0 or -1.
+int load_rsa_values(const char* path, mbedtls_mpi* const* values, size_t count,
+                    size_t public_count) {
+    const int result = read_rsa_file(path, values, count, public_count);
     if (result == kRsaFileMissing && sources.pem_keys) {
         say(" failed\n  ! cannot open '%s': %s\n\n", path, strerror(errno));
     } else if (result == kRsaFileMissing) {
@@ -97,27 +100,24 @@ int parse_aes_key(FILE* file, uint8_t key[kAesKeySize]) {
     return result;
 }
 
-int read_rsa_file(const char* path, mbedtls_mpi* const* values, size_t count) {
-    FILE* file = fopen(path, "rb");
-    if (file == nullptr) return kRsaFileMissing;
-    // The stream reads into a buffer of ours, which is wiped, rather than one the C library would
-    // free with the key's text still in it.
-    char buffer[4096];
-    setvbuf(file, buffer, _IOFBF, sizeof(buffer));
-    int result = 0;
-    for (size_t i = 0; i < count && result == 0; ++i) {
-        result = mbedtls_mpi_read_file(values[i], 16, file);
-    }
-    fclose(file);
-    mbedtls_platform_zeroize(buffer, sizeof(buffer));
+int read_rsa_file(const char* path, mbedtls_mpi* const* values, size_t count, size_t public_count) {
+    KeyFileBytes file;
+    const int read = read_key_file(path, &file);
+    // A file that cannot be read (a folder) reads as one with nothing in it, as it did when the
+    // dependency's reader met it.
+    const int result = read == kKeyFileMissing
+                           ? kRsaFileMissing
+                           : read_text_values(file, values, count, public_count);
+    wipe_key_file(&file);
     wipe_stack_below();
+    clear_vector_registers();
     return result;
 }
 
 int read_public_key_file(const char* path, RsaKeyContext* key, std::string* why) {
     if (key_file_format(path) != KeyFileFormat::kText) return read_pem_public_key(path, key, why);
     mbedtls_mpi* const values[] = {&key->N, &key->E};
-    const int result = read_rsa_file(path, values, 2);
+    const int result = read_rsa_file(path, values, 2, 2);
     if (result == 0 || result == kRsaFileMissing) return result;
     *why = explain_key_refusal(path, false, 0);
     return -1;
@@ -134,7 +134,7 @@ int read_rsa_public_quietly(mbedtls_mpi* n, mbedtls_mpi* e) {
         result = read_pem_public_key(path, &key, &why);
     } else {
         mbedtls_mpi* const values[] = {&key.N, &key.E};
-        result = read_rsa_file(path, values, 2);
+        result = read_rsa_file(path, values, 2, 2);
     }
     if (result == 0) result = mbedtls_mpi_copy(n, &key.N);
     if (result == 0) result = mbedtls_mpi_copy(e, &key.E);
@@ -242,7 +242,7 @@ int load_rsa_private(RsaKeyContext* context) {
     if (pem <= 0) return pem;
     mbedtls_mpi* const values[] = {&context->N,  &context->D,  &context->P, &context->Q,
                                    &context->DP, &context->DQ, &context->QP};
-    if (load_rsa_values(sources.rsa_private_path, values, 7) != 0) return -1;
+    if (load_rsa_values(sources.rsa_private_path, values, 7, 1) != 0) return -1;
     context->len = (mbedtls_mpi_bitlen(&context->N) + 7) / 8;
     return 0;
 }
@@ -257,5 +257,5 @@ int load_rsa_public(RsaKeyContext* context) {
     const int pem = load_pem(sources.rsa_public_path, context, false);
     if (pem <= 0) return pem;
     mbedtls_mpi* const values[] = {&context->N, &context->E};
-    return load_rsa_values(sources.rsa_public_path, values, 2);
+    return load_rsa_values(sources.rsa_public_path, values, 2, 2);
 }

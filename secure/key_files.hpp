@@ -70,9 +70,10 @@ FILE* open_optional_key_file(const char* path, bool* absent);
 // negative codes.
 constexpr int kRsaFileMissing = 1;
 
-// Reads count values, one per line, from the file at path without printing. Returns 0,
-// kRsaFileMissing or the first non-zero code of mbedtls_mpi_read_file.
-int read_rsa_file(const char* path, mbedtls_mpi* const* values, size_t count);
+// Reads count values, one per line, from the file at path without printing, by the rules of the
+// dependency's mbedtls_mpi_read_file (see read_text_values); all but the first public_count
+// values are secret. Returns 0, kRsaFileMissing or the first non-zero code of those rules.
+int read_rsa_file(const char* path, mbedtls_mpi* const* values, size_t count, size_t public_count);
 
 // Reads N and E from the public key file at path, in rsa_pub.txt's format or PEM (or DER), without
 // printing. Returns 0, kRsaFileMissing when the file cannot be opened, or -1 with the reason in

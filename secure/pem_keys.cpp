@@ -18,7 +18,10 @@
 
 #include "secure/encrypted_pkcs8.hpp"
 #include "secure/key_diagnosis.hpp"
+#include "secure/key_reader.hpp"
 #include "secure/mpi_try.hpp"
+#include "secure/secret_marks.hpp"
+#include "secure/stack_wipe.hpp"
 
 namespace {
 
@@ -50,16 +53,20 @@ int parse_key(mbedtls_pk_context* pk, const unsigned char* data, size_t size,
 #endif
 }
 
-// Reads the key file and sets the part to hand the parser: *start and *parse_size. The PEM
-// parser starts at the armour line and counts the terminating NUL; the DER parser wants the
-// exact length. Returns false with the reason in *why.
-bool read_key_bytes(const char* path, std::string* bytes, size_t* start, size_t* parse_size,
+// Reads the key file into *file (its bytes marked secret) and sets the part to hand the parser:
+// *start and *parse_size. The PEM parser starts at the armour line and counts the terminating
+// NUL; the DER parser wants the exact length. Returns false with the reason in *why.
+bool read_key_bytes(const char* path, KeyFileBytes* file, size_t* start, size_t* parse_size,
                     std::string* why) {
-    if (!read_key_file_bytes(path, bytes, why)) return false;
+    const int read = read_key_file(path, file);
+    if (read != 0 || file->too_large) {
+        *why = key_file_failure(path, read);
+        return false;
+    }
     *start = 0;
-    const bool pem =
-        key_bytes_format(bytes->data(), bytes->size() - 1, start) == KeyFileFormat::kPem;
-    *parse_size = pem ? bytes->size() - *start : bytes->size() - 1;
+    const bool pem = key_bytes_format(reinterpret_cast<const char*>(file->data), file->size,
+                                      start) == KeyFileFormat::kPem;
+    *parse_size = pem ? file->size + 1 - *start : file->size;
     return true;
 }
 
@@ -163,15 +170,33 @@ done:
 
 void set_passphrase_file(const char* path) { passphrase_file = path; }
 
-int read_pem_private_key(const char* path, RsaKeyContext* key, std::string* why,
-                         bool* was_encrypted) {
-    std::string bytes;
+namespace {
+
+// The memory of reading a private key: the file, and the DER that a PEM key decodes to or an
+// encrypted one decrypts to. Wiped whatever the outcome.
+struct PrivateKeyBuffers {
+    KeyFileBytes file;
+    unsigned char plain[kMaxKeyFileSize];
+};
+
+// Reads the private key with this module's reader where it is an unencrypted RSA key, else
+// (an encrypted key, a key of another algorithm, a file that is not a key) with the
+// dependency's parser, which says what it is. Returns 0 or -1 with the reason in *why.
+int read_private_key(const char* path, PrivateKeyBuffers* buffers, RsaKeyContext* key,
+                     std::string* why, bool* was_encrypted) {
     size_t start = 0, size = 0;
-    if (!read_key_bytes(path, &bytes, &start, &size, why)) return -1;
-    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data()) + start;
+    if (!read_key_bytes(path, &buffers->file, &start, &size, why)) return -1;
+    const int plain_key = read_plain_private_key(buffers->file, buffers->plain, key);
+    if (plain_key == 0) return 0;
+    if (plain_key < 0) {
+        *why = explain_key_refusal(path, true, 0);
+        return -1;
+    }
+    const unsigned char* data = buffers->file.data + start;
     // Encrypted PKCS#8, in PEM or DER, is undone here; everything else by the key parser.
     std::string label, der;
-    if (!decode_pem_block(bytes.data(), bytes.size() - 1, &label, &der) ||
+    if (!decode_pem_block(reinterpret_cast<const char*>(buffers->file.data), buffers->file.size,
+                          &label, &der) ||
         label != "ENCRYPTED PRIVATE KEY") {
         // The decoded block of a key that is not encrypted PKCS#8 is wiped before the string
         // grows and frees it.
@@ -179,13 +204,13 @@ int read_pem_private_key(const char* path, RsaKeyContext* key, std::string* why,
         der.assign(reinterpret_cast<const char*>(data), size);
     }
     const bool pkcs8 = is_encrypted_pkcs8(reinterpret_cast<const uint8_t*>(der.data()), der.size());
-    std::string plain(der.size(), '\0');
     mbedtls_pk_context pk;
     mbedtls_pk_init(&pk);
     char passphrase[kMaxPassphrase] = {0};
     const auto* secret = reinterpret_cast<const unsigned char*>(passphrase);
     int result = pkcs8 ? MBEDTLS_ERR_PK_PASSWORD_REQUIRED : parse_key(&pk, data, size, nullptr, 0);
     bool explained = false;
+    bool read_here = false;     // the decrypted key was read by this module's reader
     size_t decrypted_size = 0;  // of plain, once the passphrase has opened it
     if (result == MBEDTLS_ERR_PK_PASSWORD_REQUIRED) {
         if (was_encrypted != nullptr) *was_encrypted = true;
@@ -197,11 +222,15 @@ int read_pem_private_key(const char* path, RsaKeyContext* key, std::string* why,
             size_t plain_size = 0;
             const auto* encrypted = reinterpret_cast<const uint8_t*>(der.data());
             result = decrypt_pkcs8(encrypted, der.size(), secret, static_cast<size_t>(length),
-                                   reinterpret_cast<uint8_t*>(&plain[0]), &plain_size, why);
+                                   buffers->plain, &plain_size, why);
             if (result == 0) {
                 decrypted_size = plain_size;
-                result = parse_key(&pk, reinterpret_cast<const unsigned char*>(plain.data()),
-                                   plain_size, nullptr, 0);
+                mark_secret(buffers->plain, plain_size);
+                result = read_der_private_key(buffers->plain, plain_size, true, key);
+                read_here = result == 0;
+                if (result == kNotPlainRsaKey) {
+                    result = parse_key(&pk, buffers->plain, plain_size, nullptr, 0);
+                }
                 // A wrong passphrase whose padding happened to come out right.
                 if (result != 0) *why = "wrong passphrase (or the file is damaged)";
             } else if (result == kPkcs8NotPbes2) {
@@ -217,35 +246,46 @@ int read_pem_private_key(const char* path, RsaKeyContext* key, std::string* why,
             result = parse_key(&pk, data, size, secret, static_cast<size_t>(length));
         }
     }
-    if (result == 0 && mbedtls_pk_get_type(&pk) != MBEDTLS_PK_RSA) result = -1;
+    if (result == 0 && !read_here && mbedtls_pk_get_type(&pk) != MBEDTLS_PK_RSA) result = -1;
     if (result != 0 && decrypted_size > 0) {
         // The passphrase was right (the padding came out): say what the key is instead.
-        const std::string other = other_algorithm_refusal(
-            path,
-            der_key_algorithm(reinterpret_cast<const uint8_t*>(plain.data()), decrypted_size));
+        const std::string other =
+            other_algorithm_refusal(path, der_key_algorithm(buffers->plain, decrypted_size));
         if (!other.empty()) {
             *why = other;
             explained = true;
         }
     }
     if (result != 0 && !explained) *why = explain_key_refusal(path, true, result);
-    if (result == 0 && export_rsa(&pk, key, true) != 0) {
+    if (result == 0 && !read_here && export_rsa(&pk, key, true) != 0) {
         *why = std::string("'") + path + "': the RSA values cannot be read";
         result = -1;
     }
     mbedtls_platform_zeroize(passphrase, sizeof(passphrase));
-    mbedtls_platform_zeroize(&plain[0], plain.size());
     mbedtls_platform_zeroize(&der[0], der.size());
-    mbedtls_platform_zeroize(&bytes[0], bytes.size());
     mbedtls_pk_free(&pk);
     return result == 0 ? 0 : -1;
 }
 
+}  // namespace
+
+int read_pem_private_key(const char* path, RsaKeyContext* key, std::string* why,
+                         bool* was_encrypted) {
+    PrivateKeyBuffers buffers;
+    const int result = read_private_key(path, &buffers, key, why, was_encrypted);
+    wipe_key_file(&buffers.file);
+    mbedtls_platform_zeroize(buffers.plain, sizeof(buffers.plain));
+    wipe_stack_below();
+    clear_vector_registers();
+    return result;
+}
+
 int read_pem_public_key(const char* path, RsaKeyContext* key, std::string* why) {
-    std::string bytes;
+    KeyFileBytes file;
     size_t start = 0, size = 0;
-    if (!read_key_bytes(path, &bytes, &start, &size, why)) return -1;
-    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data()) + start;
+    if (!read_key_bytes(path, &file, &start, &size, why)) return -1;
+    mark_public(file.data, file.size);  // a public key: nothing in it is secret
+    const unsigned char* data = file.data + start;
     mbedtls_pk_context pk;
     mbedtls_pk_init(&pk);
     int result = mbedtls_pk_parse_public_key(&pk, data, size);
@@ -257,6 +297,7 @@ int read_pem_public_key(const char* path, RsaKeyContext* key, std::string* why) 
         result = -1;
     }
     mbedtls_pk_free(&pk);
+    wipe_key_file(&file);
     return result == 0 ? 0 : -1;
 }
 

@@ -383,5 +383,6 @@ int rsa_private_crt(const RsaKeyContext* key, const uint8_t input[kRsaBlockSize]
     const int result = sign_block(key, input, output, public_n);
     mbedtls_platform_zeroize(&Work, sizeof(Work));
     wipe_stack_below();
+    clear_vector_registers();
     return result;
 }

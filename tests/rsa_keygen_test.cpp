@@ -90,7 +90,7 @@ TEST_F(RsaKeygen, AlmostEveryDigestCanBeSignedWithAGeneratedKey) {
     rsa_key_init(&ordinary);
     mbedtls_mpi* const values[] = {&ordinary.N, &ordinary.E};
     ASSERT_EQ(read_rsa_file((std::string(TEST_DATA_DIR) + "/keys/pair-a/rsa_pub.txt").c_str(),
-                            values, 2),
+                            values, 2, 2),
               0);
     const int with_be = unsignable(&ordinary.N, kDigests);
     RecordProperty("unsignable_with_ff_modulus", with_ff);
