@@ -265,7 +265,10 @@ std::string key_file_failure(const char* path, int read) {
 }
 
 void wipe_key_file(KeyFileBytes* file) {
-    mbedtls_platform_zeroize(file->data, sizeof(file->data));
+    // Reading writes the first size bytes and the NUL after them (or the one byte past the
+    // largest size, which is where the NUL goes); nothing else of the buffer holds the file.
+    const size_t written = file->size < kMaxKeyFileSize ? file->size + 1 : sizeof(file->data);
+    mbedtls_platform_zeroize(file->data, written);
     file->size = 0;
 }
 
