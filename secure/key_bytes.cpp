@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "secure/key_reader.hpp"
-#include "secure/secret_marks.hpp"
+#include "rsa/secret_marks.hpp"
 #include "secure/secret_text.hpp"
 
 KeyFileFormat key_bytes_format(const char* data, size_t size, size_t* pem_start) {

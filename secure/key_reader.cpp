@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "secure/key_bytes.hpp"
-#include "secure/secret_marks.hpp"
+#include "rsa/secret_marks.hpp"
 #include "secure/secret_text.hpp"
 
 namespace {

@@ -20,7 +20,7 @@
 #include "secure/key_diagnosis.hpp"
 #include "secure/key_reader.hpp"
 #include "secure/mpi_try.hpp"
-#include "secure/secret_marks.hpp"
+#include "rsa/secret_marks.hpp"
 #include "secure/stack_wipe.hpp"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include "image/image_layout.hpp"
 #include "image/transcript.hpp"
-#include "secure/montgomery.hpp"
+#include "rsa/montgomery.hpp"
 #include "secure/mpi_try.hpp"
 #include "secure/sealed_header.hpp"
 

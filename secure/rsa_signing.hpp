@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "secure/key_files.hpp"
-#include "secure/rsa_crt.hpp"
+#include "rsa/rsa_crt.hpp"
 
 // The block that a deferred signature must raise to D, kept by the last deferred signing.
 extern uint8_t DeferredBlock[kRsaBlockSize];

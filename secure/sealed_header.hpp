@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "secure/rsa_crt.hpp"
+#include "rsa/rsa_crt.hpp"
 
 constexpr size_t kHeaderDigestSize = 32;
 

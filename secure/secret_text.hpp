@@ -8,8 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "secure/limbs.hpp"
-#include "secure/secret_marks.hpp"
+#include "rsa/limbs.hpp"
+#include "rsa/secret_marks.hpp"
 
 // 1 when a equals b, else 0.
 inline uint32_t byte_equal_bit(uint32_t a, uint32_t b) {

@@ -22,10 +22,10 @@
 
 #include "image/transcript.hpp"
 #include "secure/key_files.hpp"
-#include "secure/limbs.hpp"
-#include "secure/mod_inverse.hpp"
-#include "secure/montgomery.hpp"
-#include "secure/rsa_crt.hpp"
+#include "rsa/limbs.hpp"
+#include "rsa/mod_inverse.hpp"
+#include "rsa/montgomery.hpp"
+#include "rsa/rsa_crt.hpp"
 
 #ifndef MBEDTLS_PRIVATE
 #define MBEDTLS_PRIVATE(member) member  // the 2.x structures are public

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "secure/montgomery.hpp"
+#include "rsa/montgomery.hpp"
 
 #include <gtest/gtest.h>
 #include <mbedtls/ctr_drbg.h>
@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-#include "secure/mod_inverse.hpp"
+#include "rsa/mod_inverse.hpp"
 
 namespace {
 

@@ -11,9 +11,9 @@
 
 #include "image/transcript.hpp"
 #include "secure/key_files.hpp"
-#include "secure/limbs.hpp"
-#include "secure/rsa_crt.hpp"
-#include "secure/secret_marks.hpp"
+#include "rsa/limbs.hpp"
+#include "rsa/rsa_crt.hpp"
+#include "rsa/secret_marks.hpp"
 
 namespace {
 

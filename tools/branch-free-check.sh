@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
-# Proves that the portable arithmetic on secrets (secure/limbs.cpp, secure/montgomery.cpp and
-# secure/mod_inverse.cpp built with BOOTSEAL_PORTABLE_LIMBS) takes the same path whatever the
+# Proves that the portable arithmetic on secrets (rsa/limbs.cpp, rsa/montgomery.cpp and
+# rsa/mod_inverse.cpp built with BOOTSEAL_PORTABLE_LIMBS) takes the same path whatever the
 # secret values are, as arm64 and riscv64 compilers actually build it. A small program, written
 # out below, runs montgomery_prepare, montgomery_power, montgomery_multiply, montgomery_inverse,
 # the modular addition and subtraction, limbs_select and limbs_equal_mask at 8 and 16 limbs on
@@ -36,9 +36,9 @@ cat >"$work/harness.cpp" <<'EOF'
 #include <cstdint>
 #include <cstdio>
 
-#include "secure/limbs.hpp"
-#include "secure/mod_inverse.hpp"
-#include "secure/montgomery.hpp"
+#include "rsa/limbs.hpp"
+#include "rsa/mod_inverse.hpp"
+#include "rsa/montgomery.hpp"
 
 namespace {
 
@@ -199,8 +199,8 @@ check_build() {
   local cxx=("$compiler")
   [ "$compiler" = clang++ ] && cxx+=(--target="$arch-linux-gnu")
   local objects=()
-  for file in "$work/harness.cpp" "$src/secure/limbs.cpp" "$src/secure/montgomery.cpp" \
-              "$src/secure/mod_inverse.cpp"; do
+  for file in "$work/harness.cpp" "$src/rsa/limbs.cpp" "$src/rsa/montgomery.cpp" \
+              "$src/rsa/mod_inverse.cpp"; do
     "${cxx[@]}" "${flags[@]}" "${extra[@]}" "$level" -c "$file" -o "$binary.$(basename "$file").o"
     objects+=("$binary.$(basename "$file").o")
   done

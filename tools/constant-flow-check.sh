@@ -32,8 +32,8 @@ for cxx in g++ clang++; do
       [ "$arithmetic" = portable ] && defines+=(-DBOOTSEAL_PORTABLE_LIMBS)
       program="$work/check-$cxx$opt-$arithmetic"
       "$cxx" -std=c++17 "$opt" -gdwarf-4 -Wall -Wextra -Werror "${defines[@]}" -I"$src" \
-        "$src/tests/constant_flow_check.cpp" "$src/secure/rsa_crt.cpp" "$src/secure/montgomery.cpp" \
-        "$src/secure/mod_inverse.cpp" "$src/secure/limbs.cpp" "${readers[@]}" \
+        "$src/tests/constant_flow_check.cpp" "$src/rsa/rsa_crt.cpp" "$src/rsa/montgomery.cpp" \
+        "$src/rsa/mod_inverse.cpp" "$src/rsa/limbs.cpp" "${readers[@]}" \
         "$build/libbootseal_core.a" -lmbedcrypto -o "$program"
       if ! valgrind -q --error-exitcode=1 "$program" "$keys" >"$work/log" 2>&1; then
         echo "$name: memcheck reports a secret-dependent branch or address"

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "secure/rsa_crt.hpp"
+#include "rsa/rsa_crt.hpp"
 
 #include <mbedtls/bignum.h>
 #include <mbedtls/platform_util.h>
@@ -10,10 +10,10 @@
 
 #include "image/transcript.hpp"
 #include "platform/random_bytes.hpp"
-#include "secure/limbs.hpp"
-#include "secure/mod_inverse.hpp"
-#include "secure/montgomery.hpp"
-#include "secure/secret_marks.hpp"
+#include "rsa/limbs.hpp"
+#include "rsa/mod_inverse.hpp"
+#include "rsa/montgomery.hpp"
+#include "rsa/secret_marks.hpp"
 #include "secure/stack_wipe.hpp"
 
 #if defined(BOOTSEAL_FAULT_POINTS)

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "secure/limbs.hpp"
+#include "rsa/limbs.hpp"
 
 void limbs_select(Limb mask, const Limb* a, const Limb* b, size_t n, Limb* out) {
     const Limb keep = value_barrier(mask);

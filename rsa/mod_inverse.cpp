@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "secure/mod_inverse.hpp"
+#include "rsa/mod_inverse.hpp"
 
 #include <cstdint>
 #include <cstring>

@@ -4,8 +4,8 @@
 
 #include <cstddef>
 
-#include "secure/limbs.hpp"
-#include "secure/montgomery.hpp"
+#include "rsa/limbs.hpp"
+#include "rsa/montgomery.hpp"
 
 // The working memory of one inversion: everything it holds comes from the number inverted, so
 // the caller keeps it with its other secrets and wipes it with them.

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "secure/montgomery.hpp"
+#include "rsa/montgomery.hpp"
 
 #include <mbedtls/platform_util.h>
 
@@ -9,7 +9,7 @@
 #include <initializer_list>
 #include <utility>
 
-#include "secure/secret_marks.hpp"
+#include "rsa/secret_marks.hpp"
 
 // On x86-64 the carry chains are written with the processor's add- and subtract-with-carry
 // instructions; elsewhere, or when a test build defines BOOTSEAL_PORTABLE_LIMBS to check the

@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "secure/limbs.hpp"
+#include "rsa/limbs.hpp"
 
 // The largest modulus handled: 1024 bits, the RSA modulus of the header.
 constexpr size_t kMontgomeryMaxBits = kMaxLimbBits;
