@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "image/transcript.hpp"
-#include "secure/key_files.hpp"
+#include "keys/key_files.hpp"
 #include "secure/rsa_signing.hpp"
 
 namespace {

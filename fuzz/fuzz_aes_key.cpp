@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "fuzz/fuzz_support.hpp"
-#include "secure/key_files.hpp"
+#include "keys/key_files.hpp"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz_prepare(false);

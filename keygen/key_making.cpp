@@ -9,7 +9,7 @@
 
 #include "keygen/rsa_keygen.hpp"
 #include "platform/file_status.hpp"
-#include "secure/pem_keys.hpp"
+#include "keys/pem_keys.hpp"
 #include "secure/rsa_signing.hpp"
 
 // E in decimal, as people quote it ("65537").

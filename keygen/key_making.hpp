@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <string>
 
-#include "secure/key_files.hpp"
+#include "keys/key_files.hpp"
 
 constexpr size_t kKeyBytes = 128;  // the header's 1024-bit modulus
 

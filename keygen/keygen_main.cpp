@@ -24,10 +24,10 @@
 #include "platform/file_replace.hpp"
 #include "platform/file_status.hpp"
 #include "platform/stop_signals.hpp"
-#include "secure/key_files.hpp"
-#include "secure/pem_keys.hpp"
+#include "keys/key_files.hpp"
+#include "keys/pem_keys.hpp"
 #include "secure/pkcs11_token.hpp"
-#include "secure/secret_file_mode.hpp"
+#include "keys/secret_file_mode.hpp"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <mbedtls/bignum.h>
 #include <mbedtls/platform_util.h>
 
-#include "secure/mpi_try.hpp"
+#include "keys/mpi_try.hpp"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-#include "secure/key_files.hpp"
+#include "keys/key_files.hpp"
 
 // A random-number source in the dependency's form.
 using RandomSource = int (*)(void* state, unsigned char* output, size_t length);

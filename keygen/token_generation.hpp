@@ -5,7 +5,7 @@
 
 #include <ctime>
 
-#include "secure/key_files.hpp"
+#include "keys/key_files.hpp"
 
 // The least top byte of a token's modulus unless --min-top-byte says otherwise. A token's
 // primes have their top two bits set, so a top byte of 0xFF comes about once in 8200 pairs,

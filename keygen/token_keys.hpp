@@ -2,7 +2,7 @@
 // Keys a token already holds: the list of them, and the public half of one.
 #pragma once
 
-#include "secure/key_files.hpp"
+#include "keys/key_files.hpp"
 
 // Prints the RSA keys of the URI's token, one line each: label, id, size, top byte of the
 // modulus and which of the private and public objects are there. Returns the run's exit

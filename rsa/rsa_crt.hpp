@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "secure/key_files.hpp"
+#include "keys/key_files.hpp"
 
 constexpr size_t kRsaBlockSize = 128;
 

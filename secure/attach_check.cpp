@@ -9,7 +9,7 @@
 
 #include "image/image_file.hpp"
 #include "platform/file_status.hpp"
-#include "secure/key_files.hpp"
+#include "keys/key_files.hpp"
 #include "secure/rsa_signing.hpp"
 
 namespace {

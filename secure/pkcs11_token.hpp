@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "secure/key_files.hpp"
+#include "keys/key_files.hpp"
 
 // What the token calls return besides 0 and -1: a URI that cannot be parsed (a usage error),
 // and a generation stopped by its watcher (an interruption).

@@ -10,7 +10,7 @@
 #include "image/image_layout.hpp"
 #include "image/transcript.hpp"
 #include "rsa/montgomery.hpp"
-#include "secure/mpi_try.hpp"
+#include "keys/mpi_try.hpp"
 #include "secure/sealed_header.hpp"
 
 uint8_t DeferredBlock[kRsaBlockSize];

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "secure/key_files.hpp"
+#include "keys/key_files.hpp"
 #include "rsa/rsa_crt.hpp"
 
 // The block that a deferred signature must raise to D, kept by the last deferred signing.

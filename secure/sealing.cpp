@@ -10,7 +10,7 @@
 #include "image/image_checksum.hpp"
 #include "image/transcript.hpp"
 #include "secure/aes_cipher.hpp"
-#include "secure/key_files.hpp"
+#include "keys/key_files.hpp"
 #include "secure/rsa_signing.hpp"
 
 namespace {

@@ -8,7 +8,7 @@
 #include "image/header_display.hpp"
 #include "image/image_checksum.hpp"
 #include "image/transcript.hpp"
-#include "secure/key_files.hpp"
+#include "keys/key_files.hpp"
 
 void key_encryption_key(uint8_t key[kAesKeySize]) {
     // The boot ROM unwraps with the same sixteen bytes as the first default-key variant.

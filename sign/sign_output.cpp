@@ -8,7 +8,7 @@
 #include "image/image_layout.hpp"
 #include "image/report_text.hpp"
 #include "platform/file_replace.hpp"
-#include "secure/pem_keys.hpp"
+#include "keys/pem_keys.hpp"
 #include "secure/rsa_signing.hpp"
 
 namespace {

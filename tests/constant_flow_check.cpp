@@ -21,7 +21,7 @@
 #include <utility>
 
 #include "image/transcript.hpp"
-#include "secure/key_files.hpp"
+#include "keys/key_files.hpp"
 #include "rsa/limbs.hpp"
 #include "rsa/mod_inverse.hpp"
 #include "rsa/montgomery.hpp"

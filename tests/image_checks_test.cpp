@@ -13,7 +13,7 @@
 #include "image/image_layout.hpp"
 #include "image/seal_mode.hpp"
 #include "image/transcript.hpp"
-#include "secure/key_files.hpp"
+#include "keys/key_files.hpp"
 #include "secure/make_image.hpp"
 #include "tests/test_support.hpp"
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "secure/key_files.hpp"
+#include "keys/key_files.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The constant-time key reader against the dependency's readers it replaced: every text line
 // and every private key must give the values (or the refusal) the dependency gave.
-#include "secure/key_reader.hpp"
+#include "keys/key_reader.hpp"
 
 #include <gtest/gtest.h>
 #include <mbedtls/pk.h>

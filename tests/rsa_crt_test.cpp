@@ -16,7 +16,7 @@
 #include <string>
 
 #include "image/transcript.hpp"
-#include "secure/key_files.hpp"
+#include "keys/key_files.hpp"
 #include "secure/rsa_signing.hpp"
 #include "test_support.hpp"
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "image/transcript.hpp"
-#include "secure/key_files.hpp"
+#include "keys/key_files.hpp"
 #include "rsa/limbs.hpp"
 #include "rsa/rsa_crt.hpp"
 #include "rsa/secret_marks.hpp"

@@ -18,7 +18,7 @@
 #include "image/seal_mode.hpp"
 #include "platform/file_replace.hpp"
 #include "secure/aes_cipher.hpp"
-#include "secure/key_files.hpp"
+#include "keys/key_files.hpp"
 #include "secure/rsa_signing.hpp"
 #include "secure/sealed_header.hpp"
 #include "secure/sealing.hpp"

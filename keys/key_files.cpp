@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "secure/key_files.hpp"
+#include "keys/key_files.hpp"
 
 #include <mbedtls/platform_util.h>
 #include <sys/stat.h>
@@ -12,9 +12,9 @@
 #include <string>
 
 #include "image/transcript.hpp"
-#include "secure/key_diagnosis.hpp"
-#include "secure/key_reader.hpp"
-#include "secure/pem_keys.hpp"
+#include "keys/key_diagnosis.hpp"
+#include "keys/key_reader.hpp"
+#include "keys/pem_keys.hpp"
 #include "secure/stack_wipe.hpp"
 
 namespace {

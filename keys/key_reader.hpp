@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <string>
 
-#include "secure/key_files.hpp"
+#include "keys/key_files.hpp"
 
 // The largest key file read: far more than any RSA key in any form.
 constexpr size_t kMaxKeyFileSize = 65536;

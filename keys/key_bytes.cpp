@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "secure/key_bytes.hpp"
+#include "keys/key_bytes.hpp"
 
 #include <mbedtls/base64.h>
 #include <mbedtls/platform_util.h>
@@ -7,9 +7,9 @@
 #include <cstring>
 #include <string_view>
 
-#include "secure/key_reader.hpp"
+#include "keys/key_reader.hpp"
 #include "rsa/secret_marks.hpp"
-#include "secure/secret_text.hpp"
+#include "keys/secret_text.hpp"
 
 KeyFileFormat key_bytes_format(const char* data, size_t size, size_t* pem_start) {
     // The bytes may be a private key's, marked secret: what decides the format is made public

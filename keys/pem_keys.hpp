@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <string>
 
-#include "secure/key_bytes.hpp"
-#include "secure/key_files.hpp"
+#include "keys/key_bytes.hpp"
+#include "keys/key_files.hpp"
 
 // Takes the passphrase of an encrypted key from the first line of the file at path (kept, not
 // copied: it must outlive the reads) instead of asking on the terminal; nullptr asks again.

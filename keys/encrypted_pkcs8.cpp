@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "secure/encrypted_pkcs8.hpp"
+#include "keys/encrypted_pkcs8.hpp"
 
 #include <mbedtls/asn1.h>
 #include <mbedtls/cipher.h>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "secure/pem_keys.hpp"
+#include "keys/pem_keys.hpp"
 
 #include <fcntl.h>
 #include <mbedtls/bignum.h>
@@ -16,10 +16,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "secure/encrypted_pkcs8.hpp"
-#include "secure/key_diagnosis.hpp"
-#include "secure/key_reader.hpp"
-#include "secure/mpi_try.hpp"
+#include "keys/encrypted_pkcs8.hpp"
+#include "keys/key_diagnosis.hpp"
+#include "keys/key_reader.hpp"
+#include "keys/mpi_try.hpp"
 #include "rsa/secret_marks.hpp"
 #include "secure/stack_wipe.hpp"
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "secure/secret_file_mode.hpp"
+#include "keys/secret_file_mode.hpp"
 
 #include <cstdio>
 

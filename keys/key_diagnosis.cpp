@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "secure/key_diagnosis.hpp"
+#include "keys/key_diagnosis.hpp"
 
 #include <mbedtls/asn1.h>
 #include <mbedtls/pem.h>
@@ -9,7 +9,7 @@
 
 #include <cstring>
 
-#include "secure/key_bytes.hpp"
+#include "keys/key_bytes.hpp"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "secure/key_reader.hpp"
+#include "keys/key_reader.hpp"
 
 #include <fcntl.h>
 #include <mbedtls/platform_util.h>
@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "secure/key_bytes.hpp"
+#include "keys/key_bytes.hpp"
 #include "rsa/secret_marks.hpp"
-#include "secure/secret_text.hpp"
+#include "keys/secret_text.hpp"
 
 namespace {
 
