@@ -26,7 +26,7 @@
 #include "platform/stop_signals.hpp"
 #include "keys/key_files.hpp"
 #include "keys/pem_keys.hpp"
-#include "secure/pkcs11_token.hpp"
+#include "token/pkcs11_token.hpp"
 #include "keys/secret_file_mode.hpp"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/stop_signals.hpp"
-#include "secure/pkcs11_token.hpp"
+#include "token/pkcs11_token.hpp"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "secure/pkcs11_token.hpp"
+#include "token/pkcs11_token.hpp"
 
 int print_token_keys(const char* tool, const char* uri) {
     std::string label, why;

@@ -13,7 +13,7 @@
 #include "keys/key_files.hpp"
 #include "secure/make_image.hpp"
 #include "keys/pem_keys.hpp"
-#include "secure/pkcs11_token.hpp"
+#include "token/pkcs11_token.hpp"
 #include "secure/sealing.hpp"
 #include "keys/secret_file_mode.hpp"
 #include "sign/sign_options.hpp"

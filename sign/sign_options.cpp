@@ -6,7 +6,7 @@
 #include "image/command_line.hpp"
 #include "image/image_layout.hpp"
 #include "image/seal_mode.hpp"
-#include "secure/pkcs11_token.hpp"
+#include "token/pkcs11_token.hpp"
 
 std::string sign_options_problem(const SignOptions& o) {
     const SealMode mode = decide_mode(select_chip_profile(o.chip), o.secure);

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "secure/pkcs11_token.hpp"
+#include "token/pkcs11_token.hpp"
 
 #include <mbedtls/bignum.h>
 #include <mbedtls/platform_util.h>
