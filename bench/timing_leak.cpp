@@ -30,7 +30,7 @@
 
 #include "image/transcript.hpp"
 #include "keys/key_files.hpp"
-#include "secure/rsa_signing.hpp"
+#include "seal/rsa_signing.hpp"
 
 namespace {
 

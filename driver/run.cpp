@@ -7,7 +7,7 @@
 #include "image/image_file.hpp"
 #include "image/image_layout.hpp"
 #include "image/seal_mode.hpp"
-#include "secure/make_image.hpp"
+#include "seal/make_image.hpp"
 
 int run_bootseal(int argc, char** argv) {
     if (argc < 3) {

@@ -8,7 +8,7 @@
 
 #include "fuzz/fuzz_support.hpp"
 #include "image/image_layout.hpp"
-#include "secure/rsa_signing.hpp"
+#include "seal/rsa_signing.hpp"
 
 namespace {
 std::string valid_public;

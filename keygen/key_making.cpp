@@ -10,7 +10,7 @@
 #include "keygen/rsa_keygen.hpp"
 #include "platform/file_status.hpp"
 #include "keys/pem_keys.hpp"
-#include "secure/rsa_signing.hpp"
+#include "seal/rsa_signing.hpp"
 
 // E in decimal, as people quote it ("65537").
 std::string format_exponent(const RsaKeyContext& key) {

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "image/image_layout.hpp"
-#include "secure/aes_cipher.hpp"
+#include "seal/aes_cipher.hpp"
 
 // The RSA values read from the key files; every field is initialised and freed together.
 struct RsaKeyContext {

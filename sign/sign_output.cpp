@@ -9,7 +9,7 @@
 #include "image/report_text.hpp"
 #include "platform/file_replace.hpp"
 #include "keys/pem_keys.hpp"
-#include "secure/rsa_signing.hpp"
+#include "seal/rsa_signing.hpp"
 
 namespace {
 

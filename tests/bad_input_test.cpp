@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "secure/rsa_signing.hpp"
+#include "seal/rsa_signing.hpp"
 #include "tests/test_support.hpp"
 
 namespace {

@@ -14,7 +14,7 @@
 #include "image/seal_mode.hpp"
 #include "image/transcript.hpp"
 #include "keys/key_files.hpp"
-#include "secure/make_image.hpp"
+#include "seal/make_image.hpp"
 #include "tests/test_support.hpp"
 
 namespace {

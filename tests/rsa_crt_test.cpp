@@ -17,7 +17,7 @@
 
 #include "image/transcript.hpp"
 #include "keys/key_files.hpp"
-#include "secure/rsa_signing.hpp"
+#include "seal/rsa_signing.hpp"
 #include "test_support.hpp"
 
 #ifndef MBEDTLS_PRIVATE

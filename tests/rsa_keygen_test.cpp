@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "secure/rsa_signing.hpp"
+#include "seal/rsa_signing.hpp"
 #include "tests/test_support.hpp"
 
 namespace {

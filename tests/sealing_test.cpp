@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "keys/key_files.hpp"
-#include "secure/sealing.hpp"
+#include "seal/sealing.hpp"
 
 #include <gtest/gtest.h>
 #include <mbedtls/bignum.h>
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "secure/rsa_signing.hpp"
+#include "seal/rsa_signing.hpp"
 #include "tests/test_support.hpp"
 
 namespace {

@@ -17,12 +17,12 @@
 #include "image/report_text.hpp"
 #include "image/seal_mode.hpp"
 #include "platform/file_replace.hpp"
-#include "secure/aes_cipher.hpp"
+#include "seal/aes_cipher.hpp"
 #include "keys/key_files.hpp"
-#include "secure/rsa_signing.hpp"
-#include "secure/sealed_header.hpp"
-#include "secure/sealing.hpp"
-#include "secure/wr_key.hpp"
+#include "seal/rsa_signing.hpp"
+#include "seal/sealed_header.hpp"
+#include "seal/sealing.hpp"
+#include "seal/wr_key.hpp"
 
 namespace {
 

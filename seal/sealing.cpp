@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "secure/sealing.hpp"
+#include "seal/sealing.hpp"
 
 #include <mbedtls/platform_util.h>
 
@@ -9,9 +9,9 @@
 #include "digest/sha256.hpp"
 #include "image/image_checksum.hpp"
 #include "image/transcript.hpp"
-#include "secure/aes_cipher.hpp"
+#include "seal/aes_cipher.hpp"
 #include "keys/key_files.hpp"
-#include "secure/rsa_signing.hpp"
+#include "seal/rsa_signing.hpp"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "image/image_layout.hpp"
-#include "secure/sealed_header.hpp"
+#include "seal/sealed_header.hpp"
 
 // The files of the second step.
 struct AttachFiles {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "secure/aes_cipher.hpp"
+#include "seal/aes_cipher.hpp"
 
 #include <mbedtls/aes.h>
 #include <mbedtls/platform_util.h>

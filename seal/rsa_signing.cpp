@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "secure/rsa_signing.hpp"
+#include "seal/rsa_signing.hpp"
 
 #include <mbedtls/bignum.h>
 #include <mbedtls/platform_util.h>
@@ -11,7 +11,7 @@
 #include "image/transcript.hpp"
 #include "rsa/montgomery.hpp"
 #include "keys/mpi_try.hpp"
-#include "secure/sealed_header.hpp"
+#include "seal/sealed_header.hpp"
 
 uint8_t DeferredBlock[kRsaBlockSize];
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "secure/wr_key.hpp"
+#include "seal/wr_key.hpp"
 
 #include <mbedtls/platform_util.h>
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "image/image_layout.hpp"
-#include "secure/aes_cipher.hpp"
+#include "seal/aes_cipher.hpp"
 
 // Assembles the built-in key-encryption key.
 void key_encryption_key(uint8_t key[kAesKeySize]);

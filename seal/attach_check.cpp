@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "secure/attach_check.hpp"
+#include "seal/attach_check.hpp"
 
 #include <mbedtls/bignum.h>
 
@@ -10,7 +10,7 @@
 #include "image/image_file.hpp"
 #include "platform/file_status.hpp"
 #include "keys/key_files.hpp"
-#include "secure/rsa_signing.hpp"
+#include "seal/rsa_signing.hpp"
 
 namespace {
 

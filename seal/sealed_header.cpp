@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "secure/sealed_header.hpp"
+#include "seal/sealed_header.hpp"
 
 #include <cstring>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "secure/make_image.hpp"
+#include "seal/make_image.hpp"
 
 #include <mbedtls/platform_util.h>
 
@@ -13,8 +13,8 @@
 #include "image/image_checksum.hpp"
 #include "image/image_file.hpp"
 #include "image/transcript.hpp"
-#include "secure/sealing.hpp"
-#include "secure/wr_key.hpp"
+#include "seal/sealing.hpp"
+#include "seal/wr_key.hpp"
 
 namespace {
 
