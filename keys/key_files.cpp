@@ -15,7 +15,7 @@
 #include "keys/key_diagnosis.hpp"
 #include "keys/key_reader.hpp"
 #include "keys/pem_keys.hpp"
-#include "secure/stack_wipe.hpp"
+#include "platform/stack_wipe.hpp"
 
 namespace {
 

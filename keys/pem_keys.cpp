@@ -21,7 +21,7 @@
 #include "keys/key_reader.hpp"
 #include "keys/mpi_try.hpp"
 #include "rsa/secret_marks.hpp"
-#include "secure/stack_wipe.hpp"
+#include "platform/stack_wipe.hpp"
 
 namespace {
 

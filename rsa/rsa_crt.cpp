@@ -14,7 +14,7 @@
 #include "rsa/mod_inverse.hpp"
 #include "rsa/montgomery.hpp"
 #include "rsa/secret_marks.hpp"
-#include "secure/stack_wipe.hpp"
+#include "platform/stack_wipe.hpp"
 
 #if defined(BOOTSEAL_FAULT_POINTS)
 void (*rsa_fault_point)(void* data, size_t size) = nullptr;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "secure/stack_wipe.hpp"
+#include "platform/stack_wipe.hpp"
 
 #include <mbedtls/platform_util.h>
 
