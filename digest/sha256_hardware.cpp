@@ -5,12 +5,11 @@
 
 #if defined(__x86_64__)
 #include <immintrin.h>
-
-#include "digest/cpu_features.hpp"
 #else
 #include <arm_neon.h>
-#include <sys/auxv.h>
 #endif
+
+#include "platform/cpu_features.hpp"
 
 namespace {
 
@@ -31,20 +30,7 @@ alignas(16) const uint32_t kRoundConstants[64] = {
 
 #if defined(__x86_64__)
 
-bool sha256_hardware_available() {
-#if defined(BOOTSEAL_HAVE_CPU_FEATURE_ACTIVE)
-    // The C library has asked the processor at start-up; its answer costs nothing to read,
-    // whereas each cpuid instruction is a trip to the hypervisor in a virtual machine (about
-    // 6 microseconds each where this was measured, four of them for these three features).
-    return CPU_FEATURE_ACTIVE(SSSE3) && CPU_FEATURE_ACTIVE(SSE4_1) && CPU_FEATURE_ACTIVE(SHA);
-#else
-    unsigned a = 0, b = 0, c = 0, d = 0;
-    if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
-    const bool ssse3_sse41 = (c & bit_SSSE3) != 0 && (c & bit_SSE4_1) != 0;
-    if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
-    return ssse3_sse41 && (b & bit_SHA) != 0;
-#endif
-}
+bool sha256_hardware_available() { return cpu_has_sha256_instructions(); }
 
 // The state is kept as the instructions want it, ABEF and CDGH; each group of four rounds adds
 // its constants to four message words, and the schedule runs four words ahead in the four
@@ -97,11 +83,7 @@ __attribute__((target("sha,sse4.1,ssse3"))) void sha256_compress_hardware(uint32
 
 #elif defined(__aarch64__)
 
-bool sha256_hardware_available() {
-    // The kernel's hardware capability bit for the SHA-256 instructions (HWCAP_SHA2).
-    constexpr unsigned long kSha2 = 1UL << 6;
-    return (getauxval(AT_HWCAP) & kSha2) != 0;
-}
+bool sha256_hardware_available() { return cpu_has_sha256_instructions(); }
 
 // The state is kept as the instructions want it, ABCD and EFGH; each group of four rounds adds
 // its constants to four message words, and the schedule's next four words replace the four

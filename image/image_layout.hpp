@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+// An AES-128 key: the sealing key, and the key a wr-key image carries wrapped.
+constexpr size_t kAesKeySize = 16;
 constexpr size_t kImageSize = 0x8000;   // every image is read into, processed and written as 32768 bytes
 constexpr size_t kHeaderSize = 512;     // the boot ROM's header; the payload follows it
 constexpr size_t kPayloadSize = kImageSize - kHeaderSize;

@@ -2,7 +2,6 @@
 #include "keys/key_files.hpp"
 
 #include <mbedtls/platform_util.h>
-#include <sys/stat.h>
 
 #include <cctype>
 #include <cerrno>
@@ -15,6 +14,7 @@
 #include "keys/key_diagnosis.hpp"
 #include "keys/key_reader.hpp"
 #include "keys/pem_keys.hpp"
+#include "platform/file_status.hpp"
 #include "platform/stack_wipe.hpp"
 
 namespace {
@@ -149,8 +149,7 @@ FILE* open_optional_key_file(const char* path, bool* absent) {
         return file;
     }
     const int error = errno;
-    struct stat st;
-    *absent = error == ENOENT && lstat(path, &st) != 0 && errno == ENOENT;
+    *absent = error == ENOENT && nothing_at(path);
     errno = error;
     return nullptr;
 }

@@ -10,7 +10,6 @@
 #include <string>
 
 #include "image/image_layout.hpp"
-#include "seal/aes_cipher.hpp"
 
 // The RSA values read from the key files; every field is initialised and freed together.
 struct RsaKeyContext {

@@ -1,17 +1,16 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "keys/key_reader.hpp"
 
-#include <fcntl.h>
 #include <mbedtls/platform_util.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 
 #include "keys/key_bytes.hpp"
-#include "rsa/secret_marks.hpp"
 #include "keys/secret_text.hpp"
+#include "platform/secret_file.hpp"
+#include "rsa/secret_marks.hpp"
 
 namespace {
 
@@ -233,25 +232,17 @@ bool decode_base64(const unsigned char* text, size_t size, unsigned char* out, s
 int read_key_file(const char* path, KeyFileBytes* file) {
     file->size = 0;
     file->too_large = false;
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return kKeyFileMissing;
-    ssize_t got = 0;
     // One byte more than is kept tells a file that goes on.
-    while (file->size <= kMaxKeyFileSize &&
-           (got = read(fd, file->data + file->size, kMaxKeyFileSize + 1 - file->size)) != 0) {
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) break;
-        mark_secret(file->data + file->size, static_cast<size_t>(got));
-        file->size += static_cast<size_t>(got);
-    }
+    const int read = read_secret_file(path, file->data, kMaxKeyFileSize + 1, &file->size);
+    if (read == kSecretFileMissing) return kKeyFileMissing;
     const int error = errno;
-    close(fd);
+    mark_secret(file->data, file->size);
     if (file->size > kMaxKeyFileSize) {
         file->too_large = true;
         file->size = kMaxKeyFileSize;
     }
     file->data[file->size] = 0;
-    if (got < 0) {
+    if (read != 0) {
         wipe_key_file(file);
         errno = error;
         return kKeyFileReadError;

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "keys/pem_keys.hpp"
 
-#include <fcntl.h>
 #include <mbedtls/bignum.h>
 #include <mbedtls/ctr_drbg.h>
 #include <mbedtls/entropy.h>
@@ -9,8 +8,6 @@
 #include <mbedtls/platform_util.h>
 #include <mbedtls/rsa.h>
 #include <mbedtls/version.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -20,8 +17,10 @@
 #include "keys/key_diagnosis.hpp"
 #include "keys/key_reader.hpp"
 #include "keys/mpi_try.hpp"
-#include "rsa/secret_marks.hpp"
+#include "platform/secret_file.hpp"
+#include "platform/secret_prompt.hpp"
 #include "platform/stack_wipe.hpp"
+#include "rsa/secret_marks.hpp"
 
 namespace {
 
@@ -74,50 +73,27 @@ bool read_key_bytes(const char* path, KeyFileBytes* file, size_t* start, size_t*
 // has no terminal to ask on: standard input must be one, so that a run from a script or a build
 // system fails at once instead of waiting for someone to type.
 int ask_on_terminal(const char* path, char passphrase[kMaxPassphrase]) {
-    if (!isatty(STDIN_FILENO)) return -1;
-    FILE* tty = fopen("/dev/tty", "r+");
-    if (tty == nullptr) return -1;
-    setvbuf(tty, nullptr, _IONBF, 0);  // no copy of the passphrase in the C library's buffer
-    struct termios saved;
-    const int fd = fileno(tty);
-    const bool have_terminal = tcgetattr(fd, &saved) == 0;
-    if (have_terminal) {
-        struct termios quiet = saved;
-        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        tcsetattr(fd, TCSANOW, &quiet);
-    }
-    fprintf(tty, "Passphrase for %s: ", path);
-    fflush(tty);
-    const bool got = fgets(passphrase, kMaxPassphrase, tty) != nullptr;
-    if (have_terminal) tcsetattr(fd, TCSANOW, &saved);
-    fprintf(tty, "\n");
-    fclose(tty);
-    if (!got || !have_terminal) return -1;
-    size_t length = strlen(passphrase);
-    while (length > 0 && (passphrase[length - 1] == '\n' || passphrase[length - 1] == '\r')) {
-        passphrase[--length] = '\0';
-    }
-    return static_cast<int>(length);
+    const std::string prompt = std::string("Passphrase for ") + path + ": ";
+    return ask_secret_on_terminal(prompt.c_str(), passphrase, kMaxPassphrase);
 }
 
 // Reads the first line of the passphrase file, without its line end, through no buffer but
 // passphrase. Returns its length, or -1 with the reason in *why.
 int read_passphrase_file(char passphrase[kMaxPassphrase], std::string* why) {
-    const int fd = open(passphrase_file, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    // Enough to tell a first line that is too long.
+    unsigned char text[kMaxPassphrase + 1];
+    size_t size = 0;
+    const int read = read_secret_file(passphrase_file, text, sizeof(text), &size);
+    if (read == kSecretFileMissing) {
         *why = std::string("cannot open '") + passphrase_file + "': " + strerror(errno);
         return -1;
     }
+    const bool failed = read != 0;
     size_t length = 0;
-    char c = 0;
-    ssize_t got = 0;
-    while (length < kMaxPassphrase && (got = read(fd, &c, 1)) == 1 && c != '\n') {
-        passphrase[length++] = c;
-    }
-    const bool failed = got < 0;
-    close(fd);
-    c = 0;
-    if (length > 0 && passphrase[length - 1] == '\r') passphrase[--length] = '\0';
+    while (length < size && text[length] != '\n') ++length;
+    if (length > 0 && text[length - 1] == '\r') --length;
+    if (length < kMaxPassphrase) memcpy(passphrase, text, length);
+    mbedtls_platform_zeroize(text, sizeof(text));
     if (failed || length >= kMaxPassphrase) {
         *why = std::string("'") + passphrase_file +
                "': " + (failed ? "read error" : "its first line is longer than 255 bytes");

@@ -5,37 +5,12 @@
 
 #include <cstddef>
 
-#include "digest/cpu_features.hpp"
+#include "platform/cpu_features.hpp"
 
 namespace {
 constexpr size_t kStackWipeSize = 16384;
 
 #if defined(__x86_64__)
-
-enum class VectorRegisters { kSse, kAvx, kAvx512 };
-
-// The widest registers the processor has and the operating system saves. Without the C
-// library's answer: cpuid for the features, xgetbv for the registers the system enabled.
-VectorRegisters vector_registers() {
-#if defined(BOOTSEAL_HAVE_CPU_FEATURE_ACTIVE)
-    if (CPU_FEATURE_ACTIVE(AVX512F)) return VectorRegisters::kAvx512;
-    if (CPU_FEATURE_ACTIVE(AVX)) return VectorRegisters::kAvx;
-    return VectorRegisters::kSse;
-#else
-    unsigned a = 0, b = 0, c = 0, d = 0;
-    if (!__get_cpuid(1, &a, &b, &c, &d) || (c & bit_OSXSAVE) == 0 || (c & bit_AVX) == 0) {
-        return VectorRegisters::kSse;
-    }
-    unsigned low = 0, high = 0;
-    __asm__ volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
-    if ((low & 0x6) != 0x6) return VectorRegisters::kSse;  // xmm and ymm state saved
-    if (__get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & bit_AVX512F) != 0 &&
-        (low & 0xE0) == 0xE0) {  // opmask, zmm0-15's upper halves and zmm16-31 saved
-        return VectorRegisters::kAvx512;
-    }
-    return VectorRegisters::kAvx;
-#endif
-}
 
 __attribute__((target("avx512f"))) void clear_zmm() {
     __asm__ volatile(
@@ -98,7 +73,7 @@ __attribute__((noinline)) void wipe_stack_below() {
 
 void clear_vector_registers() {
 #if defined(__x86_64__)
-    static const VectorRegisters registers = vector_registers();
+    static const VectorRegisters registers = cpu_vector_registers();
     if (registers == VectorRegisters::kAvx512) {
         clear_zmm();
     } else if (registers == VectorRegisters::kAvx) {

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-constexpr size_t kAesKeySize = 16;
+#include "image/image_layout.hpp"
 
 // Encrypts length bytes (a multiple of 16) in place with AES-128-CBC and an all-zero IV.
 // Returns 0 or the dependency's negative error code.

@@ -35,7 +35,8 @@ echo "building the SHA-256 test program for arm64"
 "$cxx" "${flags[@]}" -I"$gtest/include" -c tests/sha256_paths_test.cpp -o "$work/sha256_paths_test.o"
 # The linker's note about getaddrinfo in GoogleTest's static build is kept out of the way.
 if ! "$cxx" -static -pthread -o "$work/sha256_paths_test" "$work/sha256_paths_test.o" \
-  "$work/digest_sha256.cpp.o" "$work/digest_sha256_hardware.cpp.o" "$work/gtest-all.o" \
+  "$work/digest_sha256.cpp.o" "$work/digest_sha256_hardware.cpp.o" \
+  "$work/platform_cpu_features.cpp.o" "$work/gtest-all.o" \
   "$work/gtest_main.o" >"$work/link.log" 2>&1; then
   cat "$work/link.log"
   exit 1
