@@ -256,6 +256,17 @@ int sign_with(RsaKeyContext* key, const uint8_t header_digest[32], uint8_t input
 
 }  // namespace
 
+bool image_signature_verifies(const uint8_t header_digest[32]) {
+    RsaKeyContext key;
+    rsa_key_init(&key);
+    read_header_rsa_key(ImageBuffer, &key.N, &key.E);
+    uint8_t block[kRsaBlockSize];
+    rsa_signed_block(header_digest, block);
+    const bool verified = rsa_signature_verifies(&key, ImageBuffer + kRsaSignatureOffset, block);
+    rsa_key_free(&key);
+    return verified;
+}
+
 int sign_header_rsa(const uint8_t header_digest[32]) {
     RsaKeyContext key;
     rsa_key_init(&key);

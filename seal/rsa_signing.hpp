@@ -22,6 +22,10 @@ bool rsa_signature_verifies(const RsaKeyContext* key, const uint8_t signature[kR
 // exponent to undo it; and E must be positive.
 const char* public_exponent_fault(const mbedtls_mpi* e);
 
+// Whether the signature in the image's header verifies, with the key in its header, over the
+// block made from header_digest: the image as it will be written, checked from its own fields.
+bool image_signature_verifies(const uint8_t header_digest[32]);
+
 // Signs the header digest with the chosen signer: stores the signature (zero when it is deferred),
 // N and E in the image. Returns 0 or -1.
 int sign_header_rsa(const uint8_t header_digest[32]);

@@ -109,8 +109,16 @@ int seal_image(const ChipProfile& profile, bool rsa_signed) {
     if (encrypt_and_digest(profile, header_digest) != 0) return -1;
     memcpy(SealedHeaderDigest, header_digest, kDigestSize);
     say("WIN32 system !!\r\n");
-    const int result =
+    int result =
         rsa_signed ? sign_header_rsa(header_digest) : sign_header_aes(profile, header_digest);
+    // The image as it will be written is checked once more, from its own fields, so that a fault
+    // that has the signing step report success without a signature stops here.
+    if (result == 0 && rsa_signed && key_sources().signer != RsaSigner::kDeferred &&
+        !image_signature_verifies(header_digest)) {
+        say(" failed\n  ! The image's RSA signature does not verify with the key in its header:"
+            " nothing was written\n\n");
+        result = -1;
+    }
     mbedtls_platform_zeroize(header_digest, sizeof(header_digest));
     return result;
 }
