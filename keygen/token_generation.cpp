@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "keys/key_files.hpp"
 #include "platform/stop_signals.hpp"
 #include "token/pkcs11_token.hpp"
 
@@ -64,7 +65,12 @@ int make_token_key(const char* tool, const char* uri, unsigned min_top_byte, Rsa
     std::string why;
     const int result =
         generate_token_key(uri, min_top_byte, watch_pairs, &progress, key, pairs, &why);
-    if (result == 0) return 0;
+    if (result == 0) {
+        const char* fault = public_exponent_fault(&key->E);
+        if (fault[0] == '\0') return 0;
+        fprintf(stderr, "%s: the token made a key that signs nothing (%s)\n", tool, fault);
+        return undo_token_key(tool);
+    }
     if (result == kTokenStopped) return undo_token_key(tool);
     fprintf(stderr, "%s: %s; nothing written\n", tool, why.c_str());
     return result == kTokenBadUri ? 2 : 1;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "keys/key_files.hpp"
 #include "token/pkcs11_token.hpp"
 
 int print_token_keys(const char* tool, const char* uri) {
@@ -43,6 +44,10 @@ int read_token_public_key(const char* tool, const char* uri, RsaKeyContext* key)
                 "%s: the token shows neither a public key nor the modulus of the key the URI "
                 "names; nothing written\n",
                 tool);
+        status = 1;
+    } else if (public_exponent_fault(&key->E)[0] != '\0') {
+        fprintf(stderr, "%s: the token's key signs nothing: %s; nothing written\n", tool,
+                public_exponent_fault(&key->E));
         status = 1;
     }
     close_token();

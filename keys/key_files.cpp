@@ -221,6 +221,19 @@ int load_aes_key(const ChipProfile& profile, const char* byte_format, bool annou
     return 0;
 }
 
+const char* public_exponent_fault(const mbedtls_mpi* e) {
+    if (mbedtls_mpi_cmp_int(e, 0) <= 0) return "its public exponent is not positive";
+    if (mbedtls_mpi_cmp_int(e, 1) == 0) {
+        return "its public exponent is 1, which makes every block its own signature: anyone"
+               " could sign images for it; make a new key pair";
+    }
+    if (mbedtls_mpi_get_bit(e, 0) == 0) {
+        return "its public exponent is even, which no private exponent undoes; make a new key"
+               " pair";
+    }
+    return "";
+}
+
 void rsa_key_init(RsaKeyContext* context) {
     mbedtls_mpi* const values[] = {&context->N, &context->E,  &context->D,  &context->P,
                                    &context->Q, &context->DP, &context->DQ, &context->QP};

@@ -83,6 +83,11 @@ int read_public_key_file(const char* path, RsaKeyContext* key, std::string* why)
 // operation's blinding and check. Returns 0, or non-zero when the file cannot be read.
 int read_rsa_public_quietly(mbedtls_mpi* n, mbedtls_mpi* e);
 
+// Why a public exponent makes a key that signs nothing, or "" when it is sound. With E = 1 a
+// signature is the signed block itself, which anyone can make; an even E has no private
+// exponent to undo it; and E must be positive.
+const char* public_exponent_fault(const mbedtls_mpi* e);
+
 // Initialises and frees (wiping) every value of an RSA key context.
 void rsa_key_init(RsaKeyContext* context);
 void rsa_key_free(RsaKeyContext* context);

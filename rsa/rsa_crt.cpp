@@ -53,7 +53,7 @@ struct CrtWork {
     Limb m1[kMaxLimbs], m2[kMaxLimbs], h[kMaxLimbs];
     Limb wide[kDoubleLimbs];
     Limb s[kDoubleLimbs];      // the signature
-    Limb again[kDoubleLimbs];  // the signature computed a second way
+    uint8_t unblinded[kRsaBlockSize];  // a refused one computed again, to say why
     Limb check[kDoubleLimbs], expected[kDoubleLimbs], difference[kDoubleLimbs];
     uint8_t random_bytes[kMaxLimbs * sizeof(Limb)];
 };
@@ -72,16 +72,20 @@ Limb secret_limbs(const mbedtls_mpi* value, Limb* out, size_t n) {
     return mask_if_zero(beyond);
 }
 
-// Whether a verdict mask is all ones; the verdict itself is public.
+// Whether a mask, all ones or zero, is all ones; the mask is public: only a broken key or a fault
+// of the machine changes it.
 bool holds(Limb mask) {
     mark_public(&mask, sizeof(mask));
     return mask != 0;
 }
 
 // Two verdicts on the bytes to release, each all ones for a release. They are made by different
-// instructions (an exclusive or, a subtraction), each ends behind its own volatile barrier, and
-// each masks the output in a pass of its own: one skipped or corrupted instruction changes at
-// most one of them, and either one alone keeps a refused result at zero.
+// instructions (an exclusive or, a subtraction), each ends behind its own volatile barrier and
+// each masks the output by instructions of its own, so that one skipped instruction changes at
+// most one of them, and either one alone keeps a refused result at zero. a, a power of the bytes
+// to release, is never zero for a block that is not, and the difference starts as all ones: a
+// corrupted address that makes both read zeros, or a subtraction that writes elsewhere, is no
+// match. The instruction-fault campaign in CI tries every such skip and random register bits.
 struct Verdicts {
     Limb first;
     Limb second;
@@ -89,8 +93,10 @@ struct Verdicts {
 
 Verdicts equal_verdicts(const Limb* a, const Limb* b, size_t n) {
     Verdicts verdicts;
-    verdicts.first = verdict_barrier(limbs_equal_mask(a, b, n));
-    Limb any = limbs_subtract(b, a, n, Work.difference);
+    verdicts.first =
+        verdict_barrier(limbs_equal_mask(a, b, n) & static_cast<Limb>(~limbs_zero_mask(a, n)));
+    memset(Work.difference, 0xFF, sizeof(Work.difference));
+    Limb any = limbs_subtract(b, a, n, Work.difference) | limbs_zero_mask(b, n);
     for (size_t i = 0; i < n; ++i) any |= Work.difference[i];
     verdicts.second = verdict_barrier(mask_if_zero(verdict_barrier(any)));
     mark_public(&verdicts, sizeof(verdicts));
@@ -101,7 +107,7 @@ Verdicts equal_verdicts(const Limb* a, const Limb* b, size_t n) {
 // refusal stays a refusal.
 bool is_release(Limb verdict) { return verdict == ~Limb{0}; }
 
-// Keeps output only where both verdicts are all ones, in one pass for each verdict.
+// Keeps output only where both verdicts are all ones, masking with each in turn.
 void mask_output(uint8_t* output, Verdicts verdicts) {
     const Limb first = mask_if_zero(static_cast<Limb>(~verdict_barrier(verdicts.first)));
     for (size_t i = 0; i < kRsaBlockSize; ++i) output[i] &= static_cast<uint8_t>(first);
@@ -209,8 +215,8 @@ bool blind_exponents(size_t nn, size_t w, bool with_d) {
 // Makes the blinding pair: r^E R mod N to multiply the block by, and r^-1 R mod N to take the
 // result back, for a random r. The inversion is constant-time like the rest, so r^-1 comes from
 // r itself. Returns 0; 1 when none of eight r has an inverse, which only a modulus with small
-// factors, not a product of two primes, makes likely (the result will not check out); or -1
-// when the operating system gives no random bytes.
+// factors, not a product of two large primes, makes likely; or -1 when the operating system
+// gives no random bytes.
 int make_blinding(size_t nn, size_t n_bits, size_t e_limbs) {
     const MontgomeryModulus* mod = &Work.mod_n;
     for (int attempt = 0; attempt < 8; ++attempt) {
@@ -236,12 +242,9 @@ Verdicts verifies_with_e(const uint8_t* output, size_t len, size_t nn, size_t e_
     return equal_verdicts(Work.check, Work.expected, nn);
 }
 
-// Computes the signature again without the random base, by the CRT into output, and from D
-// without the CRT; whether output is T^D mod N.
-Verdicts agrees_with_d(uint8_t* output, size_t len, size_t nn, size_t w) {
+// Without E: whether output is T^D mod N, computed from D without the CRT (with a blinded D).
+Verdicts agrees_with_d(const uint8_t* output, size_t len, size_t nn) {
     const MontgomeryModulus* mod = &Work.mod_n;
-    crt(Work.t, nn, w, Work.again);
-    limbs_to_be_bytes(Work.again, 2 * w, output, len);
     montgomery_enter(mod, Work.t, Work.x_p);
     montgomery_power(mod, Work.x_p, Work.d_blinded, nn + 1, Work.table, Work.factor, Work.check);
     montgomery_leave(mod, Work.check, Work.check);
@@ -274,7 +277,7 @@ int sign_block(const RsaKeyContext* key, const uint8_t* input, uint8_t* output,
             path, static_cast<unsigned>(len * 8));
         return -1;
     }
-    // D only checks the result when E cannot; a D too long for that is left unused.
+    // D checks the result where there is no E; a D too long for that is left unused.
     const bool d_fits = holds(secret_limbs(&key->D, Work.d, nn));
     const Limb d_present = d_fits ? ~limbs_zero_mask(Work.d, nn) : ~Limb{0};
     const Limb usable = mask_if_nonzero(Work.p[0] & Work.q[0] & 1) & d_present &
@@ -316,6 +319,12 @@ int sign_block(const RsaKeyContext* key, const uint8_t* input, uint8_t* output,
     bool n_fits = true;
     for (size_t i = nn; i < 2 * w; ++i) n_fits = n_fits && Work.n[i] == 0;
     if (n_fits) montgomery_prepare(&Work.mod_n, Work.n, nn, Work.n[nn - 1] != 0);
+    // A public key whose modulus is not P Q, the key's own N, is another key's: nothing is
+    // signed for it.
+    if (public_n != nullptr && n_fits && is_modulus(&key->N, nn, w) &&
+        !is_modulus(public_n, nn, w)) {
+        return kRsaOtherPublicKey;
+    }
     size_t n_bits = 0;
     for (size_t i = 0; i < nn * kLimbBits; ++i) {
         if ((Work.n[i / kLimbBits] >> (i % kLimbBits)) & 1) n_bits = i + 1;
@@ -330,6 +339,12 @@ int sign_block(const RsaKeyContext* key, const uint8_t* input, uint8_t* output,
         say(" failed\n  ! No random blinding value could be made for the RSA private-key"
             " operation: %s\n\n",
             strerror(errno));
+        return -1;
+    }
+    if (e_usable && blinding != 0) {
+        say(" failed\n  ! %s is not a usable private key: P Q has small factors (no random"
+            " blinding value has an inverse modulo it)\n\n",
+            path);
         return -1;
     }
     const bool blinded = blinding == 0;
@@ -358,13 +373,25 @@ int sign_block(const RsaKeyContext* key, const uint8_t* input, uint8_t* output,
     // P or Q that is no factor of it could pass a check made modulo P Q.
     const bool p_q_is_n = n_fits && (is_modulus(&key->N, nn, w) || is_modulus(public_n, nn, w));
     Verdicts verdicts = {0, 0};
-    if (p_q_is_n && e_usable) verdicts = verifies_with_e(output, len, nn, nn);
-    if (!(is_release(verdicts.first) && is_release(verdicts.second)) && p_q_is_n && d_fits) {
-        verdicts = agrees_with_d(output, len, nn, w);
+    bool other_key = false;
+    if (p_q_is_n && e_usable) {
+        verdicts = verifies_with_e(output, len, nn, nn);
+        if (!(is_release(verdicts.first) && is_release(verdicts.second)) && d_fits) {
+            // Refused. The CRT and D agreeing without the random base (which E blinds wrong when
+            // E is another key's) tells that the key is sound and E is not its own. That result
+            // is never released.
+            crt(Work.t, nn, w, Work.s);
+            limbs_to_be_bytes(Work.s, 2 * w, Work.unblinded, len);
+            const Verdicts from_d = agrees_with_d(Work.unblinded, len, nn);
+            other_key = is_release(from_d.first) && is_release(from_d.second);
+        }
+    } else if (p_q_is_n && d_fits) {
+        verdicts = agrees_with_d(output, len, nn);
     }
     mask_output(output, verdicts);
     if (!is_release(verdicts.first) || !is_release(verdicts.second)) {
         mbedtls_platform_zeroize(output, kRsaBlockSize);
+        if (other_key) return kRsaOtherPublicKey;
         say(" failed\n  ! The RSA private-key operation gave a result that does not check out:"
             " %s does not hold one consistent key, or the machine made a fault. Nothing was"
             " signed.\n\n",

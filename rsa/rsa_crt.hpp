@@ -16,15 +16,19 @@ inline constexpr char kBlockNotBelowModulus[] =
     " is not below N.\n  ! Change the image (for example its version bytes) or use a key whose"
     " modulus has a high top byte.\n\n";
 
+// What rsa_private_crt returns, without a word, when the public key is another key's (P Q is the
+// key's N but not public_n, or E does not undo a result that D confirms); nothing is signed.
+constexpr int kRsaOtherPublicKey = 1;
+
 // Computes output = input^D mod N as key->len big-endian bytes, by the Chinese remainder theorem
 // from P, Q, DP, DQ and QP, with no branch or memory address that depends on a secret. P Q must
 // be the key's N or public_n, the public key file's (when it was read). Every signature is
 // blinded: DP and DQ by fresh random multiples of P - 1 and Q - 1, and, with the key's E, the
 // input by a fresh random factor. The bytes to release are checked by raising them to E, or
-// without E (or when that check fails) against the computation from D; two verdicts of that
-// check, kept apart, each mask the output. So a result that fails its check, which would give a
-// factor of N away, leaves as zeros. Prints why and returns -1, with output all zero, when the
-// key cannot be used, input is not below N or the result does not check out. Every intermediate
-// value is wiped.
+// without E against the computation from D; two verdicts of that check, kept apart, each mask
+// the output. So a result that fails its check, which would give a factor of N away, leaves as
+// zeros. Prints why and returns -1, with output all zero, when the key cannot be used, input is
+// not below N or the result does not check out; returns kRsaOtherPublicKey without a word. Every
+// intermediate value is wiped.
 int rsa_private_crt(const RsaKeyContext* key, const uint8_t input[kRsaBlockSize],
                     uint8_t output[kRsaBlockSize], const mbedtls_mpi* public_n = nullptr);

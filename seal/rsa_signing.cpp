@@ -9,7 +9,6 @@
 
 #include "image/image_layout.hpp"
 #include "image/transcript.hpp"
-#include "rsa/montgomery.hpp"
 #include "keys/mpi_try.hpp"
 #include "seal/sealed_header.hpp"
 
@@ -17,14 +16,11 @@ uint8_t DeferredBlock[kRsaBlockSize];
 
 namespace {
 
-// base^exponent mod modulus: the tool's own Montgomery code for moduli of the header's size,
-// the dependency's for anything longer that a malformed key file may hold.
+// base^exponent mod modulus on public values, by the dependency's exponentiation: every check of
+// a signature is made by other code than the one that computed it, so that a lasting fault of
+// the signer's arithmetic cannot pass its own check.
 int exp_mod(mbedtls_mpi* result, const mbedtls_mpi* base, const mbedtls_mpi* exponent,
             const mbedtls_mpi* modulus) {
-    if (mbedtls_mpi_bitlen(modulus) <= kMontgomeryMaxBits &&
-        mbedtls_mpi_bitlen(exponent) <= kMontgomeryMaxBits) {
-        return montgomery_exp_mod(result, base, exponent, modulus);
-    }
     return mbedtls_mpi_exp_mod(result, base, exponent, modulus, nullptr);
 }
 
@@ -57,19 +53,6 @@ void print_signature(const uint8_t output[kRsaBlockSize]) {
 }
 
 }  // namespace
-
-const char* public_exponent_fault(const mbedtls_mpi* e) {
-    if (!is_positive(e)) return "its public exponent is not positive";
-    if (mbedtls_mpi_cmp_int(e, 1) == 0) {
-        return "its public exponent is 1, which makes every block its own signature: anyone"
-               " could sign images for it; make a new key pair";
-    }
-    if (mbedtls_mpi_get_bit(e, 0) == 0) {
-        return "its public exponent is even, which no private exponent undoes; make a new key"
-               " pair";
-    }
-    return "";
-}
 
 bool rsa_signature_verifies(const RsaKeyContext* key, const uint8_t signature[kRsaBlockSize],
                         const uint8_t input[kRsaBlockSize]) {
@@ -213,12 +196,13 @@ int sign_with_private_key(RsaKeyContext* key, const uint8_t input[kRsaBlockSize]
             say(" failed\n  ! %s changed while it was read\n\n", public_path);
         }
     } else if (public_key_fits(&public_key.N, &public_key.E, public_path) &&
-               mbedtls_mpi_copy(&key->E, &public_key.E) == 0 &&
-               rsa_private_crt(key, input, output, &public_key.N) == 0) {
-        if (!rsa_signature_verifies(&public_key, output, input)) {
+               mbedtls_mpi_copy(&key->E, &public_key.E) == 0) {
+        const int made = rsa_private_crt(key, input, output, &public_key.N);
+        if (made == kRsaOtherPublicKey ||
+            (made == 0 && !rsa_signature_verifies(&public_key, output, input))) {
             mbedtls_platform_zeroize(output, kRsaBlockSize);
             say_mismatch(sources.rsa_private_path, public_path);
-        } else {
+        } else if (made == 0) {
             print_signature(output);
             result = load_rsa_public(key);
         }

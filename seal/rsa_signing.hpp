@@ -17,11 +17,6 @@ extern uint8_t DeferredBlock[kRsaBlockSize];
 bool rsa_signature_verifies(const RsaKeyContext* key, const uint8_t signature[kRsaBlockSize],
                             const uint8_t block[kRsaBlockSize]);
 
-// Why a public exponent makes a key that signs nothing, or "" when it is sound. With E = 1 a
-// signature is the signed block itself, which anyone can make; an even E has no private
-// exponent to undo it; and E must be positive.
-const char* public_exponent_fault(const mbedtls_mpi* e);
-
 // Whether the signature in the image's header verifies, with the key in its header, over the
 // block made from header_digest: the image as it will be written, checked from its own fields.
 bool image_signature_verifies(const uint8_t header_digest[32]);
