@@ -32,8 +32,8 @@ inline Limb value_barrier(Limb v) {
     return v;
 }
 
-// Keeps a verdict apart: an empty volatile asm is never merged with another, moved or dropped, so
-// two verdicts computed alike stay two values in two places, each made by its own instructions.
+// Keeps a verdict apart: an empty volatile asm is never merged with another or dropped, so two
+// verdicts computed alike are not folded into one value.
 inline Limb verdict_barrier(Limb v) {
 #if defined(__GNUC__)
     __asm__ volatile("" : "+r"(v));
