@@ -41,20 +41,37 @@ bool verifies(const RsaKeyContext& key, const uint8_t signature[kRsaBlockSize],
     return ok;
 }
 
-TEST(RsaFaults, NoCorruptedIntermediateValueReleasesAWrongSignature) {
-    const std::string keys = std::string(TEST_DATA_DIR) + "/keys/pair-high/";
-    const std::string priv = keys + "rsa_priv.txt", pub = keys + "rsa_pub.txt";
-    KeySources sources;
-    sources.rsa_private_path = priv.c_str();
-    sources.rsa_public_path = pub.c_str();
-    set_key_sources(sources);
+// The key of pair-high, loaded as the tools load it, and the public key to check with; the
+// operation's refusals go to a buffer in memory.
+class RsaFaults : public ::testing::Test {
+protected:
+    void SetUp() override {
+        KeySources sources;
+        sources.rsa_private_path = priv_.c_str();
+        sources.rsa_public_path = pub_.c_str();
+        set_key_sources(sources);
+        rsa_key_init(&key);
+        rsa_key_init(&check);
+        ASSERT_EQ(load_rsa_private(&key), 0);
+        ASSERT_EQ(load_rsa_public(&check), 0);
+        quiet_ = fmemopen(transcript_, sizeof(transcript_), "w");
+        ASSERT_NE(quiet_, nullptr);
+        set_transcript(quiet_);
+    }
+    void TearDown() override {
+        set_transcript(stdout);
+        if (quiet_ != nullptr) fclose(quiet_);
+        rsa_key_free(&key);
+        rsa_key_free(&check);
+    }
+    const std::string keys_ = std::string(TEST_DATA_DIR) + "/keys/pair-high/";
+    const std::string priv_ = keys_ + "rsa_priv.txt", pub_ = keys_ + "rsa_pub.txt";
     RsaKeyContext key, check;
-    rsa_key_init(&key);
-    rsa_key_init(&check);
-    ASSERT_EQ(load_rsa_private(&key), 0);
-    ASSERT_EQ(load_rsa_public(&check), 0);
-    FILE* quiet = fopen("/dev/null", "w");
-    set_transcript(quiet);
+    char transcript_[4096];
+    FILE* quiet_ = nullptr;
+};
+
+TEST_F(RsaFaults, NoCorruptedIntermediateValueReleasesAWrongSignature) {
     uint8_t block[kRsaBlockSize] = {0};
     for (size_t i = 0; i < 32; ++i) block[i] = uint8_t(0x5A ^ (i * 37));
     uint8_t output[kRsaBlockSize];
@@ -97,10 +114,6 @@ TEST(RsaFaults, NoCorruptedIntermediateValueReleasesAWrongSignature) {
         }
     }
     rsa_fault_point = nullptr;
-    set_transcript(stdout);
-    fclose(quiet);
-    rsa_key_free(&key);
-    rsa_key_free(&check);
 }
 
 // The blinded DP and DQ (the only values of nine limbs, with 64-bit limbs) of each signature.
@@ -113,19 +126,8 @@ void keep_exponents(void* data, size_t size) {
     }
 }
 
-TEST(RsaFaults, EverySignatureHasFreshlyBlindedExponentsWithOrWithoutE) {
+TEST_F(RsaFaults, EverySignatureHasFreshlyBlindedExponentsWithOrWithoutE) {
     if (sizeof(Limb) != 8) GTEST_SKIP() << "the exponents are told apart by their size";
-    const std::string keys = std::string(TEST_DATA_DIR) + "/keys/pair-high/";
-    const std::string priv = keys + "rsa_priv.txt", pub = keys + "rsa_pub.txt";
-    KeySources sources;
-    sources.rsa_private_path = priv.c_str();
-    sources.rsa_public_path = pub.c_str();
-    set_key_sources(sources);
-    RsaKeyContext key, check;
-    rsa_key_init(&key);
-    rsa_key_init(&check);
-    ASSERT_EQ(load_rsa_private(&key), 0);
-    ASSERT_EQ(load_rsa_public(&check), 0);
     uint8_t dp[9 * 8] = {0};
     ASSERT_EQ(mbedtls_mpi_write_binary_le(&key.DP, dp, 8 * 8), 0);
     uint8_t block[kRsaBlockSize] = {0x11, 0x22, 0x33};
@@ -148,8 +150,6 @@ TEST(RsaFaults, EverySignatureHasFreshlyBlindedExponentsWithOrWithoutE) {
         EXPECT_NE(exponents[1], exponents[3]) << "DQ blinded alike in two signatures";
         EXPECT_NE(exponents[0], std::vector<uint8_t>(dp, dp + sizeof(dp))) << "DP not blinded";
     }
-    rsa_key_free(&key);
-    rsa_key_free(&check);
 }
 
 }  // namespace
