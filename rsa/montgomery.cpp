@@ -164,14 +164,6 @@ constexpr std::array<Select, sizeof...(I)> selectors(std::index_sequence<I...>) 
 // The table read for each limb count from 1 to kMaxLimbs.
 constexpr std::array<Select, kMaxLimbs> kSelect = selectors(std::make_index_sequence<kMaxLimbs>());
 
-// Reads a non-negative public value below 2^(n * kLimbBits) into n limbs.
-int public_limbs(const mbedtls_mpi* value, Limb* limbs, size_t n) {
-    uint8_t bytes[kMaxLimbs * sizeof(Limb)];
-    const int result = mbedtls_mpi_write_binary_le(value, bytes, n * sizeof(Limb));
-    if (result == 0) limbs_from_le_bytes(bytes, n * sizeof(Limb), limbs, n);
-    return result;
-}
-
 }  // namespace
 
 void montgomery_multiply(const MontgomeryModulus* mod, const Limb* a, const Limb* b, Limb* out) {
@@ -248,34 +240,4 @@ void montgomery_power_public(const MontgomeryModulus* mod, const Limb* base, con
         started = started || set;
     }
     memcpy(out, power, mod->n * sizeof(Limb));
-}
-
-int montgomery_exp_mod(mbedtls_mpi* result, const mbedtls_mpi* base, const mbedtls_mpi* exponent,
-                       const mbedtls_mpi* modulus) {
-    if (mbedtls_mpi_cmp_int(modulus, 0) <= 0 || mbedtls_mpi_get_bit(modulus, 0) == 0 ||
-        mbedtls_mpi_bitlen(modulus) > kMontgomeryMaxBits || mbedtls_mpi_cmp_int(exponent, 0) < 0 ||
-        mbedtls_mpi_bitlen(exponent) > kMontgomeryMaxBits || mbedtls_mpi_cmp_int(base, 0) < 0) {
-        return MBEDTLS_ERR_MPI_BAD_INPUT_DATA;
-    }
-    const size_t n = (mbedtls_mpi_bitlen(modulus) + kLimbBits - 1) / kLimbBits;
-    MontgomeryModulus mod;
-    Limb m[kMaxLimbs] = {0}, x[kMaxLimbs] = {0}, e[kMaxLimbs] = {0}, power[kMaxLimbs] = {0};
-    mbedtls_mpi reduced;
-    mbedtls_mpi_init(&reduced);
-    // The values are public: base mod m is left to the dependency's division.
-    int status = public_limbs(modulus, m, n);
-    if (status == 0) status = mbedtls_mpi_mod_mpi(&reduced, base, modulus);
-    if (status == 0) status = public_limbs(&reduced, x, n);
-    if (status == 0) status = public_limbs(exponent, e, kMaxLimbs);
-    if (status == 0) {
-        montgomery_prepare(&mod, m, n, true);
-        montgomery_enter(&mod, x, x);
-        montgomery_power_public(&mod, x, e, kMaxLimbs, power);
-        montgomery_leave(&mod, power, power);
-        uint8_t bytes[kMaxLimbs * sizeof(Limb)];
-        limbs_to_be_bytes(power, n, bytes, n * sizeof(Limb));
-        status = mbedtls_mpi_read_binary(result, bytes, n * sizeof(Limb));
-    }
-    mbedtls_mpi_free(&reduced);
-    return status;
 }

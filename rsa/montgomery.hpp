@@ -2,8 +2,6 @@
 // Modular multiplication and exponentiation in Montgomery form for the RSA sizes of this tool.
 #pragma once
 
-#include <mbedtls/bignum.h>
-
 #include <cstddef>
 
 #include "rsa/limbs.hpp"
@@ -48,12 +46,3 @@ void montgomery_power(const MontgomeryModulus* mod, const Limb* base, const Limb
 // zeros. The base may be secret.
 void montgomery_power_public(const MontgomeryModulus* mod, const Limb* base, const Limb* exponent,
                              size_t exponent_limbs, Limb* out);
-
-// result = base^exponent mod modulus on public values, for the tests that hold this arithmetic
-// against the dependency's (the tools check signatures with the dependency's, other code than the
-// signer's): an odd modulus and a non-negative
-// exponent of at most 1024 bits each; base may be any non-negative value. Returns 0, or
-// MBEDTLS_ERR_MPI_BAD_INPUT_DATA for a modulus that is even, not positive or too long, or an
-// exponent that is negative or too long.
-int montgomery_exp_mod(mbedtls_mpi* result, const mbedtls_mpi* base, const mbedtls_mpi* exponent,
-                       const mbedtls_mpi* modulus);

@@ -1,20 +1,17 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "rsa/rsa_crt.hpp"
 
-#include <mbedtls/bignum.h>
 #include <mbedtls/platform_util.h>
 
-#include <cerrno>
 #include <cstring>
 #include <initializer_list>
+#include <utility>
 
-#include "image/transcript.hpp"
 #include "platform/random_bytes.hpp"
-#include "rsa/limbs.hpp"
+#include "platform/stack_wipe.hpp"
 #include "rsa/mod_inverse.hpp"
 #include "rsa/montgomery.hpp"
 #include "rsa/secret_marks.hpp"
-#include "platform/stack_wipe.hpp"
 
 #if defined(BOOTSEAL_FAULT_POINTS)
 void (*rsa_fault_point)(void* data, size_t size) = nullptr;
@@ -22,14 +19,11 @@ void (*rsa_fault_point)(void* data, size_t size) = nullptr;
 
 namespace {
 
-// Room for any key value read from a key file: a line holds at most 2480 hexadecimal digits.
-constexpr size_t kExportBytes = 1280;
 constexpr size_t kDoubleLimbs = 2 * kMaxLimbs;
 
 // The working memory of the private-key operation. Every value computed from the key lives here
 // rather than on the stack, and the whole of it is wiped when the operation returns.
 struct CrtWork {
-    uint8_t exported[kExportBytes];  // one key value as the dependency writes it out
     Limb p[kMaxLimbs], q[kMaxLimbs], d[kMaxLimbs], dp[kMaxLimbs], dq[kMaxLimbs], qp[kMaxLimbs];
     // DP, DQ and D with a random multiple of P - 1, Q - 1 and (P - 1)(Q - 1) added: the same
     // powers, from an exponent that is new at every signature.
@@ -40,6 +34,7 @@ struct CrtWork {
     Limb k[1];                        // the random multiplier
     Limb n[kDoubleLimbs];  // P Q, the modulus the CRT values work in: N for a consistent key
     Limb e[kMaxLimbs];
+    Limb key_n[kDoubleLimbs], public_n[kDoubleLimbs];  // N and the public N, to compare with P Q
     Limb t[kMaxLimbs];  // the block to sign
     MontgomeryModulus mod_p, mod_q, mod_n;
     PowerTable table;
@@ -60,16 +55,10 @@ struct CrtWork {
 
 CrtWork Work;
 
-// Copies a key value into n limbs. The dependency writes it out, least significant byte first,
-// into a buffer larger than any value a key file holds, which takes the same steps whatever the
-// value. Returns all ones when the value fits in n limbs.
-Limb secret_limbs(const mbedtls_mpi* value, Limb* out, size_t n) {
-    if (mbedtls_mpi_write_binary_le(value, Work.exported, sizeof(Work.exported)) != 0) return 0;
-    limbs_from_le_bytes(Work.exported, sizeof(Work.exported), out, n);
-    Limb beyond = 0;
-    for (size_t i = n * sizeof(Limb); i < sizeof(Work.exported); ++i) beyond |= Work.exported[i];
-    FAULT_POINT(out, n * sizeof(Limb));
-    return mask_if_zero(beyond);
+// Copies a secret key value into the operation's memory, where a test may corrupt it.
+void take_secret(const Limb* value, Limb* out) {
+    memcpy(out, value, kMaxLimbs * sizeof(Limb));
+    FAULT_POINT(out, kMaxLimbs * sizeof(Limb));
 }
 
 // Whether a mask, all ones or zero, is all ones; the mask is public: only a broken key or a fault
@@ -115,15 +104,8 @@ void mask_output(uint8_t* output, Verdicts verdicts) {
     for (size_t i = 0; i < kRsaBlockSize; ++i) output[i] &= static_cast<uint8_t>(second);
 }
 
-// Whether P Q is the public modulus n, when n fits in nn limbs.
-bool is_modulus(const mbedtls_mpi* n, size_t nn, size_t w) {
-    if (n == nullptr) return false;
-    uint8_t bytes[2 * kMaxLimbs * sizeof(Limb)] = {0};
-    if (mbedtls_mpi_write_binary_le(n, bytes, nn * sizeof(Limb)) != 0) return false;
-    Limb limbs[2 * kMaxLimbs] = {0};
-    limbs_from_le_bytes(bytes, nn * sizeof(Limb), limbs, 2 * w);
-    return limbs_equal_mask(limbs, Work.n, 2 * w) != 0;
-}
+// Whether P Q (2w limbs) is n (kDoubleLimbs limbs, zero above the key's length).
+bool is_modulus(const Limb* n, size_t w) { return limbs_equal_mask(n, Work.n, 2 * w) != 0; }
 
 // Fills out with a random number of n limbs below 2^bits, from the operating system.
 bool random_below(Limb* out, size_t n, size_t bits) {
@@ -252,51 +234,27 @@ Verdicts agrees_with_d(const uint8_t* output, size_t len, size_t nn) {
     return equal_verdicts(Work.check, Work.expected, nn);
 }
 
-void say_not_usable(const char* path) {
-    say(" failed\n  ! %s is not a usable private key: N, P and Q must be odd and"
-        " D, DP, DQ and QP non-zero\n\n",
-        path);
-}
-
-int sign_block(const RsaKeyContext* key, const uint8_t* input, uint8_t* output,
-               const mbedtls_mpi* public_n) {
-    const char* path = key_sources().rsa_private_path;
+RsaOutcome sign_block(const RsaLimbKey* key, const uint8_t* input, uint8_t* output) {
     const size_t len = key->len;
-    if (len == 0 || len > kRsaBlockSize || mbedtls_mpi_cmp_int(&key->N, 0) <= 0 ||
-        mbedtls_mpi_get_bit(&key->N, 0) == 0) {
-        say_not_usable(path);
-        return -1;
-    }
     const size_t nn = (len + sizeof(Limb) - 1) / sizeof(Limb);
-    const Limb fits = secret_limbs(&key->P, Work.p, nn) & secret_limbs(&key->Q, Work.q, nn) &
-                      secret_limbs(&key->DP, Work.dp, nn) & secret_limbs(&key->DQ, Work.dq, nn) &
-                      secret_limbs(&key->QP, Work.qp, nn);
-    if (!holds(fits)) {
-        say(" failed\n  ! %s is not a usable private key: P, Q, DP, DQ and QP must each fit"
-            " in %u bits\n\n",
-            path, static_cast<unsigned>(len * 8));
-        return -1;
+    for (auto [value, copy] :
+         {std::pair{key->p, Work.p}, std::pair{key->q, Work.q}, std::pair{key->dp, Work.dp},
+          std::pair{key->dq, Work.dq}, std::pair{key->qp, Work.qp}, std::pair{key->d, Work.d}}) {
+        take_secret(value, copy);
     }
-    // D checks the result where there is no E; a D too long for that is left unused.
-    const bool d_fits = holds(secret_limbs(&key->D, Work.d, nn));
+    const bool d_fits = key->has_d;
     const Limb d_present = d_fits ? ~limbs_zero_mask(Work.d, nn) : ~Limb{0};
     const Limb usable = mask_if_nonzero(Work.p[0] & Work.q[0] & 1) & d_present &
                         ~limbs_zero_mask(Work.dp, nn) &
                         ~limbs_zero_mask(Work.dq, nn) & ~limbs_zero_mask(Work.qp, nn);
-    if (!holds(usable)) {
-        say_not_usable(path);
-        return -1;
-    }
-    mbedtls_mpi t;
-    mbedtls_mpi_init(&t);
-    const bool below = mbedtls_mpi_read_binary(&t, input, len) == 0 &&
-                       mbedtls_mpi_cmp_mpi(&t, &key->N) < 0;
-    mbedtls_mpi_free(&t);
-    if (!below) {
-        say("%s", kBlockNotBelowModulus);
-        return -1;
-    }
+    if (!holds(usable)) return RsaOutcome::kNotUsable;
     limbs_from_be_bytes(input, len, Work.t, nn);
+    memcpy(Work.key_n, key->n, sizeof(key->n));
+    memcpy(Work.public_n, key->public_n, sizeof(key->public_n));
+    // Both public: the block comes from the image, N from the key.
+    if (limbs_subtract(Work.t, Work.key_n, nn, Work.difference) == 0) {
+        return RsaOutcome::kNotBelowModulus;
+    }
 
     // The halves work in half the width where P, Q and their values fit in it (any key of two
     // primes of equal size): that much of the key's shape is public.
@@ -321,32 +279,19 @@ int sign_block(const RsaKeyContext* key, const uint8_t* input, uint8_t* output,
     if (n_fits) montgomery_prepare(&Work.mod_n, Work.n, nn, Work.n[nn - 1] != 0);
     // A public key whose modulus is not P Q, the key's own N, is another key's: nothing is
     // signed for it.
-    if (public_n != nullptr && n_fits && is_modulus(&key->N, nn, w) &&
-        !is_modulus(public_n, nn, w)) {
-        return kRsaOtherPublicKey;
+    if (key->has_public_n && n_fits && is_modulus(Work.key_n, w) && !is_modulus(Work.public_n, w)) {
+        return RsaOutcome::kOtherPublicKey;
     }
     size_t n_bits = 0;
     for (size_t i = 0; i < nn * kLimbBits; ++i) {
         if ((Work.n[i / kLimbBits] >> (i % kLimbBits)) & 1) n_bits = i + 1;
     }
-    const bool e_usable = n_fits && n_bits > 1 && mbedtls_mpi_cmp_int(&key->E, 0) > 0 &&
-                          mbedtls_mpi_bitlen(&key->E) <= nn * kLimbBits &&
-                          mbedtls_mpi_write_binary_le(&key->E, Work.exported, nn * sizeof(Limb)) == 0;
-    if (e_usable) limbs_from_le_bytes(Work.exported, nn * sizeof(Limb), Work.e, nn);
+    const bool e_usable = n_fits && n_bits > 1 && key->has_e;
+    if (e_usable) memcpy(Work.e, key->e, sizeof(key->e));
 
     const int blinding = e_usable ? make_blinding(nn, n_bits, nn) : 1;
-    if (blinding < 0 || !blind_exponents(nn, w, n_fits && d_fits)) {
-        say(" failed\n  ! No random blinding value could be made for the RSA private-key"
-            " operation: %s\n\n",
-            strerror(errno));
-        return -1;
-    }
-    if (e_usable && blinding != 0) {
-        say(" failed\n  ! %s is not a usable private key: P Q has small factors (no random"
-            " blinding value has an inverse modulo it)\n\n",
-            path);
-        return -1;
-    }
+    if (blinding < 0 || !blind_exponents(nn, w, n_fits && d_fits)) return RsaOutcome::kNoRandom;
+    if (e_usable && blinding != 0) return RsaOutcome::kSmallFactors;
     const bool blinded = blinding == 0;
     if (blinded) montgomery_multiply(&Work.mod_n, Work.t, Work.blinded, Work.blinded);  // T r^E
     crt(blinded ? Work.blinded : Work.t, nn, w, Work.s);
@@ -360,18 +305,14 @@ int sign_block(const RsaKeyContext* key, const uint8_t* input, uint8_t* output,
     for (size_t at = len; at < 2 * w * sizeof(Limb); ++at) {
         beyond |= (Work.s[at / sizeof(Limb)] >> (8 * (at % sizeof(Limb)))) & 0xFF;
     }
-    if (holds(mask_if_nonzero(beyond))) {
-        say(" failed\n  ! The RSA private-key operation gave a result longer than the key:"
-            " check that %s lists N, D, P, Q, DP, DQ and QP in that order\n\n",
-            path);
-        return -1;
-    }
+    if (holds(mask_if_nonzero(beyond))) return RsaOutcome::kResultTooLong;
     limbs_to_be_bytes(Work.s, 2 * w, output, len);
     // A result that fails its check is never released: one computed wrong by a fault of the
     // machine, or from values that do not belong together, is right modulo one prime and wrong
     // modulo the other, and so gives the factors of N away. P Q must be a public modulus, or a
     // P or Q that is no factor of it could pass a check made modulo P Q.
-    const bool p_q_is_n = n_fits && (is_modulus(&key->N, nn, w) || is_modulus(public_n, nn, w));
+    const bool p_q_is_n = n_fits && (is_modulus(Work.key_n, w) ||
+                                     (key->has_public_n && is_modulus(Work.public_n, w)));
     Verdicts verdicts = {0, 0};
     bool other_key = false;
     if (p_q_is_n && e_usable) {
@@ -391,23 +332,18 @@ int sign_block(const RsaKeyContext* key, const uint8_t* input, uint8_t* output,
     mask_output(output, verdicts);
     if (!is_release(verdicts.first) || !is_release(verdicts.second)) {
         mbedtls_platform_zeroize(output, kRsaBlockSize);
-        if (other_key) return kRsaOtherPublicKey;
-        say(" failed\n  ! The RSA private-key operation gave a result that does not check out:"
-            " %s does not hold one consistent key, or the machine made a fault. Nothing was"
-            " signed.\n\n",
-            path);
-        return -1;
+        return other_key ? RsaOutcome::kOtherPublicKey : RsaOutcome::kDoesNotCheckOut;
     }
     mark_public(output, len);
-    return 0;
+    return RsaOutcome::kSigned;
 }
 
 }  // namespace
 
-int rsa_private_crt(const RsaKeyContext* key, const uint8_t input[kRsaBlockSize],
-                    uint8_t output[kRsaBlockSize], const mbedtls_mpi* public_n) {
+RsaOutcome rsa_private_operation(const RsaLimbKey* key, const uint8_t input[kRsaBlockSize],
+                                 uint8_t output[kRsaBlockSize]) {
     memset(output, 0, kRsaBlockSize);
-    const int result = sign_block(key, input, output, public_n);
+    const RsaOutcome result = sign_block(key, input, output);
     mbedtls_platform_zeroize(&Work, sizeof(Work));
     wipe_stack_below();
     clear_vector_registers();

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "keys/key_files.hpp"
-#include "rsa/rsa_crt.hpp"
+#include "seal/rsa_private_key.hpp"
 
 // The block that a deferred signature must raise to D, kept by the last deferred signing.
 extern uint8_t DeferredBlock[kRsaBlockSize];

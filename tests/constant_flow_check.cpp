@@ -25,7 +25,7 @@
 #include "rsa/limbs.hpp"
 #include "rsa/mod_inverse.hpp"
 #include "rsa/montgomery.hpp"
-#include "rsa/rsa_crt.hpp"
+#include "seal/rsa_private_key.hpp"
 
 #ifndef MBEDTLS_PRIVATE
 #define MBEDTLS_PRIVATE(member) member  // the 2.x structures are public

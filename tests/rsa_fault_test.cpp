@@ -12,8 +12,8 @@
 #include "image/transcript.hpp"
 #include "keys/key_files.hpp"
 #include "rsa/limbs.hpp"
-#include "rsa/rsa_crt.hpp"
 #include "rsa/secret_marks.hpp"
+#include "seal/rsa_private_key.hpp"
 
 namespace {
 

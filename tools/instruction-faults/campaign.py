@@ -31,7 +31,8 @@ SIG_AT, SIG_LEN = 352, 128
 # their ranges. Calls out of them (the arithmetic, the C library) are skipped as calls, and not
 # entered.
 LOCAL = "(anonymous namespace)::"
-VERDICT_SYMBOLS = (LOCAL + "sign_block(", "rsa_private_crt(", LOCAL + "verifies_with_e(",
+VERDICT_SYMBOLS = (LOCAL + "sign_block(", "rsa_private_crt(", "rsa_private_operation(",
+                   LOCAL + "sign_with_limbs(", LOCAL + "verifies_with_e(",
                    LOCAL + "agrees_with_d(", LOCAL + "equal_verdicts(", LOCAL + "mask_output(",
                    LOCAL + "is_release(", LOCAL + "holds(", LOCAL + "print_signature(",
                    LOCAL + "sign_with(", LOCAL + "sign_with_private_key(", "sign_header_rsa(",
