@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The verifier against images made by the sealing path itself, in-process: random loaders of
 // every chip and mode pass, and no flipped bit of a signed image passes.
-#include "verify/image_checks.hpp"
+#include "check/image_checks.hpp"
 
 #include <gtest/gtest.h>
 

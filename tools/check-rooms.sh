@@ -4,7 +4,7 @@
 #  1. only platform/ includes an operating-system header (getopt.h aside: the option parsers use
 #     getopt_long, which every target's C library has);
 #  2. includes point down: platform/ (0) <- digest/, image/, rsa/, keys/, token/ (1) <- seal/ (2)
-#     <- verify/, sign/, keygen/, driver/ (3); a room includes its own level or lower.
+#     <- check/, verify/, sign/, keygen/, driver/ (3); a room includes its own level or lower.
 #
 #     bash tools/check-rooms.sh [ROOT]
 #
@@ -13,7 +13,7 @@ set -euo pipefail
 root=${1:-$(cd "$(dirname "$0")/.." && pwd)}
 cd "$root"
 declare -A level=([platform]=0 [digest]=1 [image]=1 [rsa]=1 [keys]=1 [token]=1 [seal]=2
-                  [verify]=3 [sign]=3 [keygen]=3 [driver]=3)
+                  [check]=3 [verify]=3 [sign]=3 [keygen]=3 [driver]=3)
 os_headers='unistd\.h|fcntl\.h|termios\.h|signal\.h|csignal|sys/[a-z_/]+\.h|cpuid\.h|dirent\.h|pwd\.h|grp\.h|poll\.h|dlfcn\.h|windows\.h|wincrypt\.h|bcrypt\.h|io\.h|direct\.h'
 broken=0
 for room in "${!level[@]}"; do

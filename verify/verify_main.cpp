@@ -16,9 +16,9 @@
 #include "image/image_layout.hpp"
 #include "image/report_text.hpp"
 #include "image/seal_mode.hpp"
-#include "verify/image_checks.hpp"
-#include "verify/image_info.hpp"
-#include "verify/verify_report.hpp"
+#include "check/image_checks.hpp"
+#include "check/image_info.hpp"
+#include "check/verify_report.hpp"
 
 namespace {
 

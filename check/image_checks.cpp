@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "verify/image_checks.hpp"
+#include "check/image_checks.hpp"
 
 #include <mbedtls/bignum.h>
 #include <mbedtls/platform_util.h>

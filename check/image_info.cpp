@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "verify/image_info.hpp"
+#include "check/image_info.hpp"
 
 #include <cstdint>
 
@@ -7,7 +7,7 @@
 #include "image/image_checksum.hpp"
 #include "image/image_layout.hpp"
 #include "image/report_text.hpp"
-#include "verify/verify_report.hpp"
+#include "check/verify_report.hpp"
 
 namespace {
 

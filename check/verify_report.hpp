@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "verify/image_checks.hpp"
+#include "check/image_checks.hpp"
 
 // Bumped whenever a member of the JSON report changes its meaning or goes away.
 constexpr int kReportSchemaVersion = 1;

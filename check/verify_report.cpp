@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "verify/verify_report.hpp"
+#include "check/verify_report.hpp"
 
 #include "image/report_text.hpp"
 
