@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <string>
 
+#include "keys/key_files.hpp"
+
 // A replaced key file is kept under its name with this suffix: a lost release key cannot be
 // made again.
 constexpr char kBackupSuffix[] = ".old";
@@ -17,6 +19,24 @@ struct KeyFile {
     bool kept;    // the file it replaced was kept as path + kBackupSuffix
     bool wanted;  // this run writes it
 };
+
+// The key files of a set in the order they are written and reported: rsa_priv.txt,
+// rsa_pub.txt, aes.txt, private.pem and public.pem.
+constexpr size_t kKeySetFiles = 5;
+
+// The files of a run into dir: the private ones only when the key is not in a token, aes.txt
+// with with_aes, the PEM pair with with_pem.
+void plan_key_set(const std::string& dir, bool in_token, bool with_aes, bool with_pem,
+                  KeyFile keys[kKeySetFiles]);
+
+// Whether the wanted files may be written: an existing one only with force, and only when no
+// earlier replacement is kept beside it. Returns 0, or 1 after saying why on standard error.
+int check_key_set_outputs(const KeyFile keys[kKeySetFiles], bool force);
+
+// Fills the texts of the wanted files from the key and the AES key. Returns 0, or 1 after saying
+// why on standard error.
+int fill_key_set(KeyFile keys[kKeySetFiles], const RsaKeyContext& key,
+                 const unsigned char aes_key[16]);
 
 // Writes and flushes every key file first and only then puts them all in place; a replaced
 // file is kept as PATH.old. If any step fails, every file is as it was before the run, and the

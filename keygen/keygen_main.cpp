@@ -192,13 +192,9 @@ int main(int argc, char** argv) {
         return usage_error("--list writes nothing: it takes neither --dir, --pem nor --force");
     }
 
-    // The files in the order they are written and reported.
     const bool in_token = token_uri != nullptr;
-    KeyFile keys[5] = {{dir + "/rsa_priv.txt", "", 0600, false, !in_token},
-                       {dir + "/rsa_pub.txt", "", 0644, false, true},
-                       {dir + "/aes.txt", "", 0600, false, with_aes},
-                       {dir + "/private.pem", "", 0600, false, with_pem && !in_token},
-                       {dir + "/public.pem", "", 0644, false, with_pem}};
+    KeyFile keys[kKeySetFiles];
+    plan_key_set(dir, in_token, with_aes, with_pem, keys);
     const NamedPath paths[] = {{"the --from-pem key", from_pem},
                                {"the --passphrase-file", passphrase_file},
                                {"the output", keys[0].wanted ? keys[0].path.c_str() : nullptr},
@@ -215,23 +211,7 @@ int main(int argc, char** argv) {
                                    "a PIN");
     }
     if (list_keys) return print_token_keys("bootseal-keygen", token_uri);
-    for (const KeyFile& file : keys) {
-        if (!file.wanted || path_kind(file.path.c_str()) == PathKind::kNothing) continue;
-        if (!force) {
-            fprintf(stderr,
-                    "bootseal-keygen: '%s' exists; nothing written (use --force to replace it)\n",
-                    file.path.c_str());
-            return 1;
-        }
-        const std::string backup = file.path + kBackupSuffix;
-        if (path_kind(backup.c_str()) != PathKind::kNothing) {
-            fprintf(stderr,
-                    "bootseal-keygen: '%s' holds a key replaced earlier; nothing written (move it "
-                    "away first)\n",
-                    backup.c_str());
-            return 1;
-        }
-    }
+    if (check_key_set_outputs(keys, force) != 0) return 1;
 
     // Before any key is made: a pair made in a token has nowhere to go otherwise.
     bool folder_created = false;
@@ -265,17 +245,8 @@ int main(int argc, char** argv) {
         fprintf(stderr, "bootseal-keygen: no random source\n");
         status = 1;
     }
-    if (status == 0) {
-        if (!in_token) keys[0].text = format_rsa_private(key);
-        keys[1].text = format_rsa_public(key);
-        if (with_aes) keys[2].text = hex_bytes(aes_key, sizeof(aes_key)) + "\n";
-        if (with_pem && ((!in_token && format_pem_key(key, false, &keys[3].text) != 0) ||
-                         format_pem_key(key, true, &keys[4].text) != 0)) {
-            fprintf(stderr, "bootseal-keygen: the PEM files cannot be made\n");
-            status = 1;
-        }
-    }
-    KeyFile* wanted[5];
+    if (status == 0) status = fill_key_set(keys, key, aes_key);
+    KeyFile* wanted[kKeySetFiles];
     size_t count = 0;
     for (KeyFile& file : keys) {
         if (file.wanted) wanted[count++] = &file;
