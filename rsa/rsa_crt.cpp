@@ -61,13 +61,6 @@ void take_secret(const Limb* value, Limb* out) {
     FAULT_POINT(out, kMaxLimbs * sizeof(Limb));
 }
 
-// Whether a mask, all ones or zero, is all ones; the mask is public: only a broken key or a fault
-// of the machine changes it.
-bool holds(Limb mask) {
-    mark_public(&mask, sizeof(mask));
-    return mask != 0;
-}
-
 // Two verdicts on the bytes to release, each all ones for a release. They are made by different
 // instructions (an exclusive or, a subtraction), each ends behind its own volatile barrier and
 // each masks the output by instructions of its own, so that one skipped instruction changes at
@@ -204,7 +197,7 @@ int make_blinding(size_t nn, size_t n_bits, size_t e_limbs) {
     for (int attempt = 0; attempt < 8; ++attempt) {
         if (!random_below(Work.r, nn, n_bits - 1)) return -1;
         const Limb invertible = montgomery_inverse(mod, Work.r, &Work.inverse, Work.unblind);
-        if (!holds(invertible)) continue;
+        if (!mask_holds(invertible)) continue;
         montgomery_enter(mod, Work.r, Work.r);                                // r R
         montgomery_power_public(mod, Work.r, Work.e, e_limbs, Work.blinded);  // r^E R
         FAULT_POINT(Work.blinded, nn * sizeof(Limb));
@@ -247,7 +240,7 @@ RsaOutcome sign_block(const RsaLimbKey* key, const uint8_t* input, uint8_t* outp
     const Limb usable = mask_if_nonzero(Work.p[0] & Work.q[0] & 1) & d_present &
                         ~limbs_zero_mask(Work.dp, nn) &
                         ~limbs_zero_mask(Work.dq, nn) & ~limbs_zero_mask(Work.qp, nn);
-    if (!holds(usable)) return RsaOutcome::kNotUsable;
+    if (!mask_holds(usable)) return RsaOutcome::kNotUsable;
     limbs_from_be_bytes(input, len, Work.t, nn);
     memcpy(Work.key_n, key->n, sizeof(key->n));
     memcpy(Work.public_n, key->public_n, sizeof(key->public_n));
@@ -263,9 +256,10 @@ RsaOutcome sign_block(const RsaLimbKey* key, const uint8_t* input, uint8_t* outp
     for (const Limb* value : {Work.p, Work.q, Work.dp, Work.dq, Work.qp}) {
         for (size_t i = half; i < nn; ++i) upper |= value[i];
     }
-    const size_t w = holds(mask_if_zero(upper)) ? half : nn;
+    const size_t w = mask_holds(mask_if_zero(upper)) ? half : nn;
     // So is whether their top limbs are set, as they are for primes of half the modulus's size.
-    const bool top_limbs_set = holds(mask_if_nonzero(Work.p[w - 1]) & mask_if_nonzero(Work.q[w - 1]));
+    const bool top_limbs_set =
+        mask_holds(mask_if_nonzero(Work.p[w - 1]) & mask_if_nonzero(Work.q[w - 1]));
     montgomery_prepare(&Work.mod_p, Work.p, w, top_limbs_set);
     montgomery_prepare(&Work.mod_q, Work.q, w, top_limbs_set);
     FAULT_POINT(Work.mod_p.rr, w * sizeof(Limb));
@@ -305,7 +299,7 @@ RsaOutcome sign_block(const RsaLimbKey* key, const uint8_t* input, uint8_t* outp
     for (size_t at = len; at < 2 * w * sizeof(Limb); ++at) {
         beyond |= (Work.s[at / sizeof(Limb)] >> (8 * (at % sizeof(Limb)))) & 0xFF;
     }
-    if (holds(mask_if_nonzero(beyond))) return RsaOutcome::kResultTooLong;
+    if (mask_holds(mask_if_nonzero(beyond))) return RsaOutcome::kResultTooLong;
     limbs_to_be_bytes(Work.s, 2 * w, output, len);
     // A result that fails its check is never released: one computed wrong by a fault of the
     // machine, or from values that do not belong together, is right modulo one prime and wrong

@@ -33,6 +33,14 @@ inline void mark_public(const void* data, size_t size) {
 #endif
 }
 
+// Whether a mask made from secrets, all ones or zero, is set; the answer is public from here on,
+// for what decides it is only a broken key or a fault of the machine.
+template <typename Mask>
+bool mask_holds(Mask mask) {
+    mark_public(&mask, sizeof(mask));
+    return mask != 0;
+}
+
 #if defined(BOOTSEAL_FAULT_POINTS) && !defined(BOOTSEAL_TEST_PROGRAM)
 #error "BOOTSEAL_FAULT_POINTS lets a caller corrupt the private-key operation: only a test program (BOOTSEAL_TEST_PROGRAM) may have it"
 #endif

@@ -33,13 +33,6 @@ Limb value_limbs(const mbedtls_mpi* value, Limb* out, size_t n) {
     return mask_if_zero(beyond);
 }
 
-// Whether a mask made from a key value is all ones; only a broken key makes it zero, so the
-// answer is public.
-bool holds(Limb mask) {
-    mark_public(&mask, sizeof(mask));
-    return mask != 0;
-}
-
 void say_not_usable(const char* path) {
     say(" failed\n  ! %s is not a usable private key: N, P and Q must be odd and"
         " D, DP, DQ and QP non-zero\n\n",
@@ -60,20 +53,20 @@ int sign_with_limbs(const RsaKeyContext* key, const uint8_t* input, uint8_t* out
     const Limb fits = value_limbs(&key->P, Key.p, nn) & value_limbs(&key->Q, Key.q, nn) &
                       value_limbs(&key->DP, Key.dp, nn) & value_limbs(&key->DQ, Key.dq, nn) &
                       value_limbs(&key->QP, Key.qp, nn);
-    if (!holds(fits)) {
+    if (!mask_holds(fits)) {
         say(" failed\n  ! %s is not a usable private key: P, Q, DP, DQ and QP must each fit"
             " in %u bits\n\n",
             path, static_cast<unsigned>(len * 8));
         return -1;
     }
     // D checks the result where there is no E; a D too long for that is left unused.
-    Key.has_d = holds(value_limbs(&key->D, Key.d, nn));
+    Key.has_d = mask_holds(value_limbs(&key->D, Key.d, nn));
     if (!Key.has_d) memset(Key.d, 0, sizeof(Key.d));
     // N, E and the public N are public; a value longer than the key is no use to the operation.
-    const bool n_taken = holds(value_limbs(&key->N, Key.n, nn));
-    Key.has_e = mbedtls_mpi_cmp_int(&key->E, 0) > 0 && holds(value_limbs(&key->E, Key.e, nn));
+    const bool n_taken = mask_holds(value_limbs(&key->N, Key.n, nn));
+    Key.has_e = mbedtls_mpi_cmp_int(&key->E, 0) > 0 && mask_holds(value_limbs(&key->E, Key.e, nn));
     Key.has_public_n = public_n != nullptr && mbedtls_mpi_cmp_int(public_n, 0) > 0 &&
-                       holds(value_limbs(public_n, Key.public_n, nn));
+                       mask_holds(value_limbs(public_n, Key.public_n, nn));
     if (!n_taken) memset(Key.n, 0, sizeof(Key.n));
     if (!Key.has_e) memset(Key.e, 0, sizeof(Key.e));
     if (!Key.has_public_n) memset(Key.public_n, 0, sizeof(Key.public_n));

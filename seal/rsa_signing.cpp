@@ -16,14 +16,6 @@ uint8_t DeferredBlock[kRsaBlockSize];
 
 namespace {
 
-// base^exponent mod modulus on public values, by the dependency's exponentiation: every check of
-// a signature is made by other code than the one that computed it, so that a lasting fault of
-// the signer's arithmetic cannot pass its own check.
-int exp_mod(mbedtls_mpi* result, const mbedtls_mpi* base, const mbedtls_mpi* exponent,
-            const mbedtls_mpi* modulus) {
-    return mbedtls_mpi_exp_mod(result, base, exponent, modulus, nullptr);
-}
-
 bool is_positive(const mbedtls_mpi* value) { return mbedtls_mpi_cmp_int(value, 0) > 0; }
 bool is_odd_positive(const mbedtls_mpi* value) {
     return is_positive(value) && mbedtls_mpi_get_bit(value, 0) == 1;
@@ -68,7 +60,9 @@ bool rsa_signature_verifies(const RsaKeyContext* key, const uint8_t signature[kR
     // s and s + N raise to the same value; only the one below N is the signature, so that one
     // signature never makes two images that check out.
     if (mbedtls_mpi_cmp_mpi(&s, &key->N) >= 0) goto done;
-    MPI_TRY(exp_mod(&recovered, &s, &key->E, &key->N));
+    // The dependency's exponentiation: the check is made by other code than the signer's, so that
+    // a lasting fault of the signer's arithmetic cannot pass its own check.
+    MPI_TRY(mbedtls_mpi_exp_mod(&recovered, &s, &key->E, &key->N, nullptr));
     verified = mbedtls_mpi_cmp_mpi(&recovered, &expected) == 0;
 done:
     mbedtls_mpi_free(&s);
