@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,23 @@ std::string digest_lines(const char* first, const Bytes& digest) {
 std::string sum_lines(uint32_t sum, const char* label) {
     return fmt("##ui32BinDataSumValue: 0x%08X\n", sum) + label +
            fmt(": 0x%04X\n\n", (0x10000 - (sum & 0xFFFF)) & 0xFFFF);
+}
+
+// Fails when output holds 16 hexadecimal digits in a row of a secret line (D, P, Q, DP, DQ,
+// QP) of the private key text priv, in either case: no message may show a piece of the key.
+void expect_no_key_text(const std::string& output, const std::string& priv) {
+    std::string lower = output;
+    for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    std::istringstream lines(priv);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("N = ", 0) == 0 || line.find(" = ") == std::string::npos) continue;
+        std::string value = line.substr(line.find(" = ") + 3);
+        for (char& c : value) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+        for (size_t at = 0; at + 16 <= value.size(); ++at) {
+            EXPECT_EQ(lower.find(value.substr(at, 16)), std::string::npos)
+                << "the output shows part of " << line.substr(0, line.find(' '));
+        }
+    }
 }
 
 class SecureImages : public TempDirTest {
@@ -306,6 +324,10 @@ TEST_F(SecureImages, RsaFailuresWriteNothing) {
         const std::string after = run.output.substr(win32 + 17);
         // No byte of a signature is shown by a run that fails.
         EXPECT_EQ(after.find("Encypt Sig(RSA)"), std::string::npos) << after;
+        if (c.priv) {
+            const Bytes key = read_file(keys + c.priv + "/rsa_priv.txt");
+            expect_no_key_text(run.output, std::string(key.begin(), key.end()));
+        }
         const Bytes previous = read_file(path("out.bin"));
         EXPECT_EQ(std::string(previous.begin(), previous.end()), "previous image");
     }
@@ -358,6 +380,7 @@ TEST_F(SecureImages, AKeyWhoseValuesDoNotBelongTogetherSignsNothing) {
         const ToolRun run = run_tool(dir_, {"in.bin", "out.bin", "341", "2"});
         EXPECT_EQ(run.status, 255);
         EXPECT_EQ(run.output.find("Encypt Sig(RSA)"), std::string::npos) << run.output;
+        expect_no_key_text(run.output, priv);
         const std::string tail =
             " failed\n  ! The RSA private-key operation gave a result that does not check out:"
             " rsa_priv.txt does not hold one consistent key, or the machine made a fault. Nothing"
