@@ -16,9 +16,9 @@
 #include "image/image_layout.hpp"
 #include "image/report_text.hpp"
 #include "image/seal_mode.hpp"
+#include "keys/read_key.hpp"
 #include "platform/file_replace.hpp"
 #include "seal/aes_cipher.hpp"
-#include "keys/key_files.hpp"
 #include "seal/rsa_signing.hpp"
 #include "seal/sealed_header.hpp"
 #include "seal/sealing.hpp"
@@ -248,8 +248,10 @@ void check_rsa_signature(const uint8_t header_digest[kDigestSize], const VerifyR
         sha256_hex(ImageBuffer + kRsaModulusOffset, kRsaModulusSize + kRsaExponentSize)};
     RsaKeyContext file_key;
     rsa_key_init(&file_key);
-    std::string why;
-    const int read = read_public_key_file(pub_path.c_str(), &file_key, &why);
+    KeyReading reading;
+    const int read =
+        read_rsa_key(pub_path.c_str(), KeyHalf::kPublic, KeyForms::kAny, &file_key, &reading);
+    std::string& why = reading.why;
     if (read == kRsaFileMissing && !request.rsa_pub_named) {
         unchecked(results, "rsa key",
                   "no " + pub_path +

@@ -8,8 +8,7 @@
 #include <cstring>
 
 #include "keygen/rsa_keygen.hpp"
-#include "platform/file_status.hpp"
-#include "keys/pem_keys.hpp"
+#include "keys/read_key.hpp"
 #include "seal/rsa_signing.hpp"
 
 // E in decimal, as people quote it ("65537").
@@ -41,20 +40,12 @@ int make_key(const char* from_pem, bool with_pem, RsaKeyContext* key,
         fprintf(stderr, "bootseal-keygen: key generation failed (%d)\n", result);
         return 1;
     }
-    std::string why;
-    bool encrypted = false;
-    if (key_file_format(from_pem) == KeyFileFormat::kText && may_read(from_pem)) {
-        fprintf(stderr,
-                "bootseal-keygen: '%s' is not a PEM or DER key; if it is in rsa_priv.txt's text "
-                "form, bootseal and bootseal-sign read it as it is; nothing written\n",
-                from_pem);
+    KeyReading reading;
+    if (read_rsa_key(from_pem, KeyHalf::kPrivate, KeyForms::kPemOrDer, key, &reading) != 0) {
+        fprintf(stderr, "bootseal-keygen: %s; nothing written\n", reading.why.c_str());
         return 1;
     }
-    if (read_pem_private_key(from_pem, key, &why, &encrypted) != 0) {
-        fprintf(stderr, "bootseal-keygen: %s; nothing written\n", why.c_str());
-        return 1;
-    }
-    if (encrypted) {
+    if (reading.was_encrypted) {
         fprintf(stderr,
                 "bootseal-keygen: note: %s is encrypted; rsa_priv.txt%s hold%s the key "
                 "decrypted, readable by its owner only\n",

@@ -11,9 +11,8 @@
 #include <string>
 
 #include "image/transcript.hpp"
-#include "keys/key_diagnosis.hpp"
 #include "keys/key_reader.hpp"
-#include "keys/pem_keys.hpp"
+#include "keys/read_key.hpp"
 #include "platform/file_status.hpp"
 #include "platform/stack_wipe.hpp"
 
@@ -49,33 +48,23 @@ bool is_key_token(const char* token, size_t length) {
     return true;
 }
 
-// Reads an RSA key file (the first public_count values public), printing the reason of a
+// Reads the half of the key at path in the forms the sources allow, printing the reason of a
 // failure. Returns 0 or -1.
-int load_rsa_values(const char* path, mbedtls_mpi* const* values, size_t count,
-                    size_t public_count) {
-    const int result = read_rsa_file(path, values, count, public_count);
+int load_rsa_half(const char* path, KeyHalf half, RsaKeyContext* context) {
+    KeyReading reading;
+    const int result = read_rsa_key(path, half, sources.pem_keys ? KeyForms::kAny : KeyForms::kText,
+                                    context, &reading);
     if (result == kRsaFileMissing && sources.pem_keys) {
         say(" failed\n  ! cannot open '%s': %s\n\n", path, strerror(errno));
     } else if (result == kRsaFileMissing) {
         say(" failed\n  ! Could not open %s\n  ! Please run rsa_genkey first\n\n", path);
     } else if (result != 0 && sources.pem_keys) {
         // The companions name any file: say what it is rather than the reader's code.
-        say(" failed\n  ! %s\n\n", explain_key_refusal(path, count > 2, 0).c_str());
+        say(" failed\n  ! %s\n\n", reading.why.c_str());
     } else if (result != 0) {
-        say(" failed\n  ! mbedtls_mpi_read_file returned %d\n\n", result);
+        say(" failed\n  ! mbedtls_mpi_read_file returned %d\n\n", reading.text_code);
     }
     return result == 0 ? 0 : -1;
-}
-
-// Reads a PEM or DER key where the sources allow one, printing the reason of a failure.
-// Returns 0 or -1, or 1 when the file is in the text format.
-int load_pem(const char* path, RsaKeyContext* context, bool private_key) {
-    if (!sources.pem_keys || key_file_format(path) == KeyFileFormat::kText) return 1;
-    std::string why;
-    const int result = private_key ? read_pem_private_key(path, context, &why)
-                                   : read_pem_public_key(path, context, &why);
-    if (result != 0) say(" failed\n  ! %s\n\n", why.c_str());
-    return result;
 }
 
 }  // namespace
@@ -114,28 +103,14 @@ int read_rsa_file(const char* path, mbedtls_mpi* const* values, size_t count, si
     return result;
 }
 
-int read_public_key_file(const char* path, RsaKeyContext* key, std::string* why) {
-    if (key_file_format(path) != KeyFileFormat::kText) return read_pem_public_key(path, key, why);
-    mbedtls_mpi* const values[] = {&key->N, &key->E};
-    const int result = read_rsa_file(path, values, 2, 2);
-    if (result == 0 || result == kRsaFileMissing) return result;
-    *why = explain_key_refusal(path, false, 0);
-    return -1;
-}
-
 int read_rsa_public_quietly(mbedtls_mpi* n, mbedtls_mpi* e) {
     const char* path = sources.rsa_public_path;
     if (path == nullptr) return -1;
     RsaKeyContext key;
     rsa_key_init(&key);
-    int result = -1;
-    if (sources.pem_keys && key_file_format(path) != KeyFileFormat::kText) {
-        std::string why;
-        result = read_pem_public_key(path, &key, &why);
-    } else {
-        mbedtls_mpi* const values[] = {&key.N, &key.E};
-        result = read_rsa_file(path, values, 2, 2);
-    }
+    KeyReading reading;
+    int result = read_rsa_key(path, KeyHalf::kPublic,
+                              sources.pem_keys ? KeyForms::kAny : KeyForms::kText, &key, &reading);
     if (result == 0) result = mbedtls_mpi_copy(n, &key.N);
     if (result == 0) result = mbedtls_mpi_copy(e, &key.E);
     rsa_key_free(&key);
@@ -250,13 +225,7 @@ void rsa_key_free(RsaKeyContext* context) {
 }
 
 int load_rsa_private(RsaKeyContext* context) {
-    const int pem = load_pem(sources.rsa_private_path, context, true);
-    if (pem <= 0) return pem;
-    mbedtls_mpi* const values[] = {&context->N,  &context->D,  &context->P, &context->Q,
-                                   &context->DP, &context->DQ, &context->QP};
-    if (load_rsa_values(sources.rsa_private_path, values, 7, 1) != 0) return -1;
-    context->len = (mbedtls_mpi_bitlen(&context->N) + 7) / 8;
-    return 0;
+    return load_rsa_half(sources.rsa_private_path, KeyHalf::kPrivate, context);
 }
 
 int load_rsa_public(RsaKeyContext* context) {
@@ -266,8 +235,5 @@ int load_rsa_public(RsaKeyContext* context) {
             sources.rsa_private_path);
         return -1;
     }
-    const int pem = load_pem(sources.rsa_public_path, context, false);
-    if (pem <= 0) return pem;
-    mbedtls_mpi* const values[] = {&context->N, &context->E};
-    return load_rsa_values(sources.rsa_public_path, values, 2, 2);
+    return load_rsa_half(sources.rsa_public_path, KeyHalf::kPublic, context);
 }

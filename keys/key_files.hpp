@@ -74,11 +74,6 @@ constexpr int kRsaFileMissing = 1;
 // values are secret. Returns 0, kRsaFileMissing or the first non-zero code of those rules.
 int read_rsa_file(const char* path, mbedtls_mpi* const* values, size_t count, size_t public_count);
 
-// Reads N and E from the public key file at path, in rsa_pub.txt's format or PEM (or DER), without
-// printing. Returns 0, kRsaFileMissing when the file cannot be opened, or -1 with the reason in
-// *why.
-int read_public_key_file(const char* path, RsaKeyContext* key, std::string* why);
-
 // Reads N and E from the public key file without printing anything, for the private-key
 // operation's blinding and check. Returns 0, or non-zero when the file cannot be read.
 int read_rsa_public_quietly(mbedtls_mpi* n, mbedtls_mpi* e);

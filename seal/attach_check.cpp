@@ -8,8 +8,8 @@
 #include <cstring>
 
 #include "image/image_file.hpp"
+#include "keys/read_key.hpp"
 #include "platform/file_status.hpp"
-#include "keys/key_files.hpp"
 #include "seal/rsa_signing.hpp"
 
 namespace {
@@ -92,8 +92,8 @@ std::string unsigned_image_fault(const ChipProfile& profile, long size) {
 std::string pinned_key_fault(const RsaKeyContext& header_key, const char* image, const char* path) {
     RsaKeyContext key;
     rsa_key_init(&key);
-    std::string why;
-    const int read = read_public_key_file(path, &key, &why);
+    KeyReading reading;
+    const int read = read_rsa_key(path, KeyHalf::kPublic, KeyForms::kAny, &key, &reading);
     const int error = errno;
     const bool same = read == 0 && mbedtls_mpi_cmp_mpi(&key.N, &header_key.N) == 0 &&
                       mbedtls_mpi_cmp_mpi(&key.E, &header_key.E) == 0;
@@ -101,7 +101,7 @@ std::string pinned_key_fault(const RsaKeyContext& header_key, const char* image,
     if (read == kRsaFileMissing) {
         return "cannot open the --rsa-pub key " + quoted(path) + ": " + strerror(error);
     }
-    if (read != 0) return why;
+    if (read != 0) return reading.why;
     if (same) return "";
     return quoted(image) + " carries another RSA key than " + quoted(path) +
            ": its header's modulus and exponent are not that key's (was it made with another "
