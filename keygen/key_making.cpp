@@ -2,12 +2,17 @@
 #include "keygen/key_making.hpp"
 
 #include <mbedtls/bignum.h>
+#include <mbedtls/ctr_drbg.h>
+#include <mbedtls/entropy.h>
+#include <mbedtls/platform_util.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
 #include "keygen/rsa_keygen.hpp"
+#include "keygen/token_generation.hpp"
+#include "keygen/token_keys.hpp"
 #include "keys/read_key.hpp"
 #include "seal/rsa_signing.hpp"
 
@@ -30,6 +35,8 @@ double unsignable_share(const RsaKeyContext& key) {
     for (int i = 7; i >= 0; --i) fraction = (fraction + top[i]) / 256.0;
     return 1.0 - fraction;
 }
+
+namespace {
 
 // Generates a new pair, or reads the one of a PEM or DER file. Returns 0 or 1 after saying why.
 int make_key(const char* from_pem, bool with_pem, RsaKeyContext* key,
@@ -69,4 +76,74 @@ int make_key(const char* from_pem, bool with_pem, RsaKeyContext* key,
         return 1;
     }
     return 0;
+}
+
+}  // namespace
+
+int make_keys(const KeyOrigin& origin, MadeKeys* made) {
+    rsa_key_init(&made->key);
+    mbedtls_platform_zeroize(made->aes_key, sizeof(made->aes_key));
+    made->attempts = 0;
+    made->made_in_token = false;
+    mbedtls_entropy_context entropy;
+    mbedtls_ctr_drbg_context drbg;
+    mbedtls_entropy_init(&entropy);
+    mbedtls_ctr_drbg_init(&drbg);
+    const char personal[] = "bootseal-keygen";
+    int status = mbedtls_ctr_drbg_seed(&drbg, mbedtls_entropy_func, &entropy,
+                                       reinterpret_cast<const unsigned char*>(personal),
+                                       sizeof(personal) - 1) == 0
+                     ? 0
+                     : 1;
+    if (status != 0) fprintf(stderr, "bootseal-keygen: no random source\n");
+    if (status == 0 && origin.export_public) {
+        status = read_token_public_key("bootseal-keygen", origin.token_uri, &made->key);
+    } else if (status == 0 && origin.token_uri != nullptr) {
+        status = make_token_key("bootseal-keygen", origin.token_uri, origin.min_top_byte,
+                                &made->key, &made->attempts);
+        made->made_in_token = status == 0;
+    } else if (status == 0) {
+        status = make_key(origin.from_pem, origin.with_pem, &made->key, &drbg);
+    }
+    if (status == 0 && origin.with_aes &&
+        mbedtls_ctr_drbg_random(&drbg, made->aes_key, sizeof(made->aes_key)) != 0) {
+        fprintf(stderr, "bootseal-keygen: no random source\n");
+        status = 1;
+    }
+    mbedtls_ctr_drbg_free(&drbg);
+    mbedtls_entropy_free(&entropy);
+    return status;
+}
+
+void free_made_keys(MadeKeys* made) {
+    mbedtls_platform_zeroize(made->aes_key, sizeof(made->aes_key));
+    rsa_key_free(&made->key);
+}
+
+void print_key_set_report(KeyFile* const* wanted, size_t count, const MadeKeys& made) {
+    for (size_t i = 0; i < count; ++i) {
+        printf("wrote %s%s\n", wanted[i]->path.c_str(),
+               wanted[i]->mode == 0600 ? " (mode 0600)" : "");
+    }
+    for (size_t i = 0; i < count; ++i) {
+        if (wanted[i]->kept) {
+            printf("kept the replaced %s as %s%s\n", wanted[i]->path.c_str(),
+                   wanted[i]->path.c_str(), kBackupSuffix);
+        }
+    }
+    if (made.made_in_token) {
+        printf("generated the private key inside the token (%d pair%s made)\n", made.attempts,
+               made.attempts == 1 ? "" : "s");
+    }
+    uint8_t modulus[kKeyBytes] = {0};
+    mbedtls_mpi_write_binary(&made.key.N, modulus, sizeof(modulus));
+    printf("modulus: %u bits, top byte 0x%02X, E = %s\n",
+           static_cast<unsigned>(mbedtls_mpi_bitlen(&made.key.N)), modulus[0],
+           format_exponent(made.key).c_str());
+    if (modulus[0] != 0xFF) {
+        printf(
+            "warning: with a top byte below 0xFF about %.1f%% of images cannot be signed "
+            "with this key (their signed block is not below the modulus)\n",
+            100.0 * unsignable_share(made.key));
+    }
 }

@@ -1,8 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
 // bootseal-keygen: makes the key files that bootseal reads.
-#include <mbedtls/bignum.h>
-#include <mbedtls/ctr_drbg.h>
-#include <mbedtls/entropy.h>
 #include <mbedtls/platform_util.h>
 
 #include <cstdint>
@@ -16,18 +13,16 @@
 #include "image/distinct_files.hpp"
 #include "image/report_text.hpp"
 #include "keygen/key_making.hpp"
-#include "keygen/key_set.hpp"
 #include "keygen/output_folder.hpp"
-#include "keygen/rsa_keygen.hpp"
 #include "keygen/token_generation.hpp"
 #include "keygen/token_keys.hpp"
-#include "platform/file_replace.hpp"
+#include "keys/key_files.hpp"
+#include "keys/key_set.hpp"
+#include "keys/pem_keys.hpp"
+#include "keys/secret_file_mode.hpp"
 #include "platform/file_status.hpp"
 #include "platform/stop_signals.hpp"
-#include "keys/key_files.hpp"
-#include "keys/pem_keys.hpp"
 #include "token/pkcs11_token.hpp"
-#include "keys/secret_file_mode.hpp"
 
 namespace {
 
@@ -211,89 +206,51 @@ int main(int argc, char** argv) {
                                    "a PIN");
     }
     if (list_keys) return print_token_keys("bootseal-keygen", token_uri);
-    if (check_key_set_outputs(keys, force) != 0) return 1;
+    std::string refusal;
+    if (!check_key_set_outputs(keys, force, &refusal)) {
+        fprintf(stderr, "bootseal-keygen: %s\n", refusal.c_str());
+        return 1;
+    }
 
     // Before any key is made: a pair made in a token has nowhere to go otherwise.
     bool folder_created = false;
     if (prepare_output_folder("bootseal-keygen", dir, &folder_created) != 0) return 1;
 
-    mbedtls_entropy_context entropy;
-    mbedtls_ctr_drbg_context drbg;
-    mbedtls_entropy_init(&entropy);
-    mbedtls_ctr_drbg_init(&drbg);
-    RsaKeyContext key;
-    rsa_key_init(&key);
-    const char personal[] = "bootseal-keygen";
-    int status = mbedtls_ctr_drbg_seed(&drbg, mbedtls_entropy_func, &entropy,
-                                       reinterpret_cast<const unsigned char*>(personal),
-                                       sizeof(personal) - 1) == 0
-                     ? 0
-                     : 1;
-    if (status != 0) fprintf(stderr, "bootseal-keygen: no random source\n");
-    int attempts = 0;
-    bool made_in_token = false;  // a pair of this run is in the token until the files are written
-    if (status == 0 && export_public) {
-        status = read_token_public_key("bootseal-keygen", token_uri, &key);
-    } else if (status == 0 && in_token) {
-        status = make_token_key("bootseal-keygen", token_uri, min_top_byte, &key, &attempts);
-        made_in_token = status == 0;
-    } else if (status == 0) {
-        status = make_key(from_pem, with_pem, &key, &drbg);
-    }
-    unsigned char aes_key[16] = {0};
-    if (status == 0 && with_aes && mbedtls_ctr_drbg_random(&drbg, aes_key, sizeof(aes_key)) != 0) {
-        fprintf(stderr, "bootseal-keygen: no random source\n");
+    KeyOrigin origin;
+    origin.from_pem = from_pem;
+    origin.token_uri = token_uri;
+    origin.export_public = export_public;
+    origin.min_top_byte = min_top_byte;
+    origin.with_pem = with_pem;
+    origin.with_aes = with_aes;
+    MadeKeys made;
+    int status = make_keys(origin, &made);
+    std::string why;
+    if (status == 0 && !fill_key_set(keys, made.key, made.aes_key, &why)) {
+        fprintf(stderr, "bootseal-keygen: %s\n", why.c_str());
         status = 1;
     }
-    if (status == 0) status = fill_key_set(keys, key, aes_key);
     KeyFile* wanted[kKeySetFiles];
     size_t count = 0;
     for (KeyFile& file : keys) {
         if (file.wanted) wanted[count++] = &file;
     }
     // A stop signal held while the pair was made is answered before the files are put in place.
-    const bool written =
-        status == 0 && !(made_in_token && held_stop_signal() != 0) && write_key_set(wanted, count);
+    bool written = status == 0 && !(made.made_in_token && held_stop_signal() != 0);
+    if (written && !write_key_set(wanted, count, &why)) {
+        fprintf(stderr, "bootseal-keygen: %s\n", why.c_str());
+        written = false;
+    }
     if (written) {
-        for (size_t i = 0; i < count; ++i) {
-            printf("wrote %s%s\n", wanted[i]->path.c_str(),
-                   wanted[i]->mode == 0600 ? " (mode 0600)" : "");
-        }
-        for (size_t i = 0; i < count; ++i) {
-            if (wanted[i]->kept) {
-                printf("kept the replaced %s as %s%s\n", wanted[i]->path.c_str(),
-                       wanted[i]->path.c_str(), kBackupSuffix);
-            }
-        }
-        if (made_in_token) {
-            printf("generated the private key inside the token (%d pair%s made)\n", attempts,
-                   attempts == 1 ? "" : "s");
-        }
-        uint8_t modulus[kKeyBytes] = {0};
-        mbedtls_mpi_write_binary(&key.N, modulus, sizeof(modulus));
-        printf("modulus: %u bits, top byte 0x%02X, E = %s\n",
-               static_cast<unsigned>(mbedtls_mpi_bitlen(&key.N)), modulus[0],
-               format_exponent(key).c_str());
-        if (modulus[0] != 0xFF) {
-            printf("warning: with a top byte below 0xFF about %.1f%% of images cannot be signed "
-                   "with this key (their signed block is not below the modulus)\n",
-                   100.0 * unsignable_share(key));
-        }
-        if (!output_written(kTool, "the report", "the key files were written")) {
-            status = 1;
-        }
+        print_key_set_report(wanted, count, made);
+        if (!output_written(kTool, "the report", "the key files were written")) status = 1;
     } else {
-        if (made_in_token) status = undo_token_key("bootseal-keygen");
+        if (made.made_in_token) status = undo_token_key("bootseal-keygen");
         if (status == 0) status = 1;
         if (folder_created) remove_created_folder("bootseal-keygen", dir);
     }
     if (in_token) close_token();
-    for (KeyFile& file : keys) {
-        if (!file.text.empty()) mbedtls_platform_zeroize(&file.text[0], file.text.size());
-    }
-    mbedtls_platform_zeroize(aes_key, sizeof(aes_key));
-    rsa_key_free(&key);
-    mbedtls_ctr_drbg_free(&drbg);
-    mbedtls_entropy_free(&entropy);
+    wipe_key_set(keys);
+    free_made_keys(&made);
     return status;
 }

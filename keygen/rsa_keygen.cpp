@@ -48,15 +48,6 @@ done:
     return result;
 }
 
-std::string line(const char* name, const mbedtls_mpi* value) {
-    char text[1100];
-    size_t length = 0;
-    if (mbedtls_mpi_write_string(value, 16, text, sizeof(text), &length) != 0) return "";
-    std::string out = std::string(name) + " = " + text + "\n";
-    mbedtls_platform_zeroize(text, sizeof(text));
-    return out;
-}
-
 }  // namespace
 
 int generate_rsa_key(RsaKeyContext* key, RandomSource random, void* random_state) {
@@ -87,13 +78,4 @@ done:
     mbedtls_mpi_free(&q1);
     mbedtls_mpi_free(&phi);
     return result;
-}
-
-std::string format_rsa_private(const RsaKeyContext& key) {
-    return line("N", &key.N) + line("D", &key.D) + line("P", &key.P) + line("Q", &key.Q) +
-           line("DP", &key.DP) + line("DQ", &key.DQ) + line("QP", &key.QP);
-}
-
-std::string format_rsa_public(const RsaKeyContext& key) {
-    return line("N", &key.N) + line("E", &key.E);
 }

@@ -14,9 +14,3 @@ using RandomSource = int (*)(void* state, unsigned char* output, size_t length);
 // nearly every header digest block lies below it. Fills every value of key; returns 0 or the
 // dependency's negative code.
 int generate_rsa_key(RsaKeyContext* key, RandomSource random, void* random_state);
-
-// The seven lines N, D, P, Q, DP, DQ, QP of rsa_priv.txt, as "X = " and upper-case hexadecimal.
-std::string format_rsa_private(const RsaKeyContext& key);
-
-// The two lines N and E of rsa_pub.txt.
-std::string format_rsa_public(const RsaKeyContext& key);

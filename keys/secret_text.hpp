@@ -32,6 +32,12 @@ inline uint32_t hex_digit_value(unsigned char c, uint32_t* is_digit) {
     return ((c - uint32_t{'0'}) & (0 - decimal)) | ((lower - uint32_t{'a'} + 10) & (0 - letter));
 }
 
+// The lower-case hexadecimal digit of a value below 16, computed without a table.
+inline char hex_digit_char(uint32_t value) {
+    const uint32_t letter = (9 - value) >> 31;  // 1 when value > 9
+    return static_cast<char>('0' + value + letter * ('a' - '0' - 10));
+}
+
 // The 6-bit value of a base64 character, and in *is_digit 1 when c is one, else 0.
 inline uint32_t base64_digit_value(unsigned char c, uint32_t* is_digit) {
     const uint32_t upper = byte_in_range_bit(c, 'A', 'Z');

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "keys/read_key.hpp"
 #include "tests/test_support.hpp"
 
 namespace {
@@ -264,6 +265,73 @@ TEST_F(KeyReader, DamagedAndInconsistentKeysAreJudgedAsTheDependencyJudgesThem) 
                 EXPECT_EQ(ours, theirs);
             }
         }
+    }
+}
+
+// The one door every key comes in through: each form is told from the file's bytes, and each
+// caller's forms decide what is read, what is refused and how a refusal is given.
+TEST_F(KeyReader, EveryFormIsToldOnceAndReadByItsReader) {
+    const std::string pair = std::string(TEST_DATA_DIR) + "/keys/pair-high/";
+    shell_output("cd " + dir_ + " && cp " + pair +
+                 "* . && openssl rsa -in private.pem -outform "
+                 "DER -pubout -out public.der 2>/dev/null && echo junk > junk.txt");
+    std::vector<Value> expected;  // N, E, D ... as the dependency reads them
+    ASSERT_EQ(dependency_parse(read_file(path("private.pem")), &expected), 0);
+    struct Case {
+        const char* file;
+        KeyHalf half;
+        KeyForms forms;
+        int result;
+        KeyFileFormat format;
+        const char* why;  // a part of the reason, or "" when none is given
+    };
+    const KeyHalf kPriv = KeyHalf::kPrivate, kPub = KeyHalf::kPublic;
+    const KeyFileFormat kText = KeyFileFormat::kText, kPem = KeyFileFormat::kPem,
+                        kDer = KeyFileFormat::kDer;
+    const Case cases[] = {
+        {"rsa_priv.txt", kPriv, KeyForms::kText, 0, kText, ""},
+        {"rsa_priv.txt", kPriv, KeyForms::kAny, 0, kText, ""},
+        {"rsa_pub.txt", kPub, KeyForms::kAny, 0, kText, ""},
+        {"private.pem", kPriv, KeyForms::kAny, 0, kPem, ""},
+        {"private.der", kPriv, KeyForms::kAny, 0, kDer, ""},
+        {"private.pem", kPriv, KeyForms::kPemOrDer, 0, kPem, ""},
+        {"public.pem", kPub, KeyForms::kAny, 0, kPem, ""},
+        {"public.der", kPub, KeyForms::kAny, 0, kDer, ""},
+        {"private.pem", kPub, KeyForms::kAny, -1, kPem, "holds a private key"},
+        // bootseal's own files are text lines, whatever they hold: no PEM reader is asked.
+        {"private.pem", kPriv, KeyForms::kText, 0, kText, ""},
+        {"public.der", kPub, KeyForms::kText, -1, kText, ""},
+        {"junk.txt", kPriv, KeyForms::kAny, -1, kText, "junk.txt"},
+        {"public.pem", kPriv, KeyForms::kAny, -1, kPem, "public.pem"},
+        {"rsa_priv.txt", kPriv, KeyForms::kPemOrDer, -1, kText, "is not a PEM or DER key"},
+        {"missing", kPriv, KeyForms::kAny, kRsaFileMissing, kText, ""},
+        {"missing", kPriv, KeyForms::kPemOrDer, -1, kText, "missing"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + " " + std::to_string(static_cast<int>(c.half)) + " " +
+                     std::to_string(static_cast<int>(c.forms)));
+        RsaKeyContext key;
+        rsa_key_init(&key);
+        KeyReading reading;
+        EXPECT_EQ(read_rsa_key(path(c.file).c_str(), c.half, c.forms, &key, &reading), c.result);
+        EXPECT_EQ(reading.format, c.format);
+        EXPECT_NE(reading.why.find(c.why), std::string::npos) << reading.why;
+        if (c.why[0] == '\0') {
+            EXPECT_EQ(reading.why, "");
+        }
+        if (c.forms == KeyForms::kText && c.result != 0) {
+            EXPECT_NE(reading.text_code, 0);
+        }
+        const bool pem_as_text = c.forms == KeyForms::kText && c.file[0] != 'r';
+        if (pem_as_text && c.result == 0) {
+            EXPECT_NE(value_bytes(key.N), expected[0]);
+        }
+        if (c.result == 0 && !pem_as_text) {
+            EXPECT_EQ(value_bytes(key.N), expected[0]);
+            EXPECT_EQ(c.half == kPriv ? value_bytes(key.D) : value_bytes(key.E),
+                      c.half == kPriv ? expected[2] : expected[1]);
+        }
+        rsa_key_free(&key);
     }
 }
 

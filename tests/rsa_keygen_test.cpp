@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "keys/key_set.hpp"
 #include "seal/rsa_signing.hpp"
 #include "tests/test_support.hpp"
 
