@@ -213,24 +213,7 @@ int seal(const SignOptions& o) {
     rsa_key_free(&token_key);
     if (result != 0) return failure(kTool, reason);
 
-    if (r.mode != SealMode::kPlain) {
-        r.aes_key =
-            o.aes_key != nullptr ? std::string(o.aes_key) : "the built-in default key (public)";
-    }
-    if (r.mode == SealMode::kAesSigned || r.mode == SealMode::kRsaSigned) {
-        r.image_digest = hex_bytes(ImageBuffer + kImageDigestOffset, kImageDigestSize);
-        r.header_digest = hex_bytes(SealedHeaderDigest, sizeof(SealedHeaderDigest));
-    }
-    if (r.mode == SealMode::kRsaSigned) {
-        if (o.rsa_key != nullptr) {
-            r.rsa_private = token ? uri_text + " (token)" : describe_key_file(o.rsa_key);
-        }
-        r.rsa_public = o.rsa_pub != nullptr ? describe_key_file(o.rsa_pub)
-                       : token              ? "from the token"
-                                            : "from the private key";
-        r.signature = o.to_sign != nullptr ? "deferred: the signature field is zero"
-                                           : "verified with the public key";
-    }
+    describe_sealed_keys(o.aes_key, token ? uri_text.c_str() : nullptr, o.rsa_key, o.rsa_pub, &r);
     if (!write_sign_outputs(o.output, o.to_sign)) return 1;
     return report(o, r);
 }
@@ -248,10 +231,7 @@ int attach(const SignOptions& o) {
     r.chip = o.chip;
     r.secure = o.secure;
     r.mode = SealMode::kRsaSigned;
-    r.image_digest = hex_bytes(ImageBuffer + kImageDigestOffset, kImageDigestSize);
-    r.header_digest = hex_bytes(digest, sizeof(digest));
-    if (o.rsa_pub != nullptr) r.rsa_public = describe_key_file(o.rsa_pub);
-    r.signature = std::string("from ") + o.attach + ", verified with the header's key";
+    describe_attached_signature(digest, o.attach, o.rsa_pub, &r);
     return report(o, r);
 }
 

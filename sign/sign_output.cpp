@@ -7,9 +7,11 @@
 #include "image/command_line.hpp"
 #include "image/image_layout.hpp"
 #include "image/report_text.hpp"
+#include "keys/key_bytes.hpp"
 #include "platform/file_replace.hpp"
-#include "keys/pem_keys.hpp"
 #include "seal/rsa_signing.hpp"
+#include "seal/sealed_header.hpp"
+#include "seal/sealing.hpp"
 
 namespace {
 
@@ -20,6 +22,36 @@ const char kTool[] = "bootseal-sign";
 std::string describe_key_file(const char* path) {
     const bool text = key_file_format(path) == KeyFileFormat::kText;
     return std::string(path) + (text ? " (text)" : " (PEM or DER)");
+}
+
+void describe_sealed_keys(const char* aes_key, const char* token, const char* rsa_key,
+                          const char* rsa_pub, SignReport* r) {
+    if (r->mode != SealMode::kPlain) {
+        r->aes_key =
+            aes_key != nullptr ? std::string(aes_key) : "the built-in default key (public)";
+    }
+    if (r->mode == SealMode::kAesSigned || r->mode == SealMode::kRsaSigned) {
+        r->image_digest = hex_bytes(ImageBuffer + kImageDigestOffset, kImageDigestSize);
+        r->header_digest = hex_bytes(SealedHeaderDigest, sizeof(SealedHeaderDigest));
+    }
+    if (r->mode != SealMode::kRsaSigned) return;
+    if (rsa_key != nullptr) {
+        r->rsa_private =
+            token != nullptr ? std::string(token) + " (token)" : describe_key_file(rsa_key);
+    }
+    r->rsa_public = rsa_pub != nullptr ? describe_key_file(rsa_pub)
+                    : token != nullptr ? "from the token"
+                                       : "from the private key";
+    r->signature = r->to_sign != nullptr ? "deferred: the signature field is zero"
+                                         : "verified with the public key";
+}
+
+void describe_attached_signature(const uint8_t* digest, const char* signature, const char* rsa_pub,
+                                 SignReport* r) {
+    r->image_digest = hex_bytes(ImageBuffer + kImageDigestOffset, kImageDigestSize);
+    r->header_digest = hex_bytes(digest, kHeaderDigestSize);
+    if (rsa_pub != nullptr) r->rsa_public = describe_key_file(rsa_pub);
+    r->signature = std::string("from ") + signature + ", verified with the header's key";
 }
 
 bool write_sign_outputs(const char* output, const char* block_path) {

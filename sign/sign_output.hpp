@@ -3,6 +3,7 @@
 // report of the run.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "image/seal_mode.hpp"
@@ -19,6 +20,17 @@ struct SignReport {
 
 // "PATH (text)" or "PATH (PEM or DER)", as the key file's format is told.
 std::string describe_key_file(const char* path);
+
+// Fills the report's keys, digests and signature for an image sealed in ImageBuffer (its mode in
+// report->mode, report->to_sign set for a deferred signature) from the keys the run named; token
+// names the token a signature was made in, or is nullptr.
+void describe_sealed_keys(const char* aes_key, const char* token, const char* rsa_key,
+                          const char* rsa_pub, SignReport* report);
+
+// Fills the report's digests, public key and signature for a signature attached from the
+// file signature to the image in ImageBuffer, whose header digest is digest.
+void describe_attached_signature(const uint8_t* digest, const char* signature, const char* rsa_pub,
+                                 SignReport* report);
 
 // Writes the image in ImageBuffer to output and, when block_path is given, the deferred block
 // beside it, as one set: both or neither. Says why on standard error when it cannot.
