@@ -7,6 +7,7 @@
 #include <set>
 
 #include "image/report_text.hpp"
+#include "platform/core_dumps.hpp"
 #include "platform/file_status.hpp"
 
 namespace {
@@ -162,4 +163,10 @@ bool output_written(const char* tool, const char* what, const std::string& done)
     fprintf(stderr, "%s: cannot write %s: %s%s%s\n", tool, what, reason.c_str(),
             done.empty() ? "" : "; ", done.c_str());
     return false;
+}
+
+void keep_keys_out_of_core_files(const char* tool) {
+    if (forbid_core_dumps()) return;
+    fprintf(stderr, "%s: warning: a core file of this run could hold its keys: %s\n", tool,
+            strerror(errno));
 }

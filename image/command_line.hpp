@@ -49,3 +49,7 @@ int failure(const char* tool, const std::string& message);
 // standard error that what ("the report", "the help") cannot be written, adding done (what the
 // run did before, such as "the image 'x' was written"; may be empty), and returns false.
 bool output_written(const char* tool, const char* what, const std::string& done);
+
+// Keeps the run's keys out of core files (see platform/core_dumps.hpp), warning on standard
+// error, in the tool's name, when the system would not.
+void keep_keys_out_of_core_files(const char* tool);

@@ -74,6 +74,7 @@ int usage_error(const std::string& message) { return ::usage_error(kTool, messag
 }  // namespace
 
 int main(int argc, char** argv) {
+    keep_keys_out_of_core_files("bootseal-keygen");  // first, before any key is read
     static const option kOptions[] = {{"dir", required_argument, nullptr, 'd'},
                                       {"aes", no_argument, nullptr, 'a'},
                                       {"force", no_argument, nullptr, 'f'},

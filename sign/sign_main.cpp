@@ -238,6 +238,7 @@ int attach(const SignOptions& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    keep_keys_out_of_core_files("bootseal-sign");  // first, before any key is read
     SignOptions options;
     // A run that asks for JSON gets one object whatever the outcome, a usage error included.
     set_json_errors(option_word_given(argc, argv, "--json"));

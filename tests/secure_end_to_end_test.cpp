@@ -462,4 +462,42 @@ TEST_F(SecureImages, WrKeyModeNeedsTheKeyStamp) {
     EXPECT_EQ(read_file(path("out.bin")), Bytes({'o', 'l', 'd'}));
 }
 
+// A tool stopped by a signal with its keys loaded leaves no core file of its memory, where a
+// program that does not guard its keys leaves one (the control: it shows that this machine
+// writes core files into the folder at all).
+TEST_F(SecureImages, NoToolLeavesACoreFileWhenStoppedWithItsKeysLoaded) {
+    sample();
+    use_keys("pair-high", "pair-high");
+    write_text(path("aes.txt"), std::string(kKeyHex) + "\n");
+    ASSERT_EQ(run_tool(dir_, {"in.bin", "sealed.bin", "341", "2"}).status, 0);
+    struct Case {
+        const char* name;
+        std::string command;  // stopped with SIGABRT at its first flush, after reading its keys
+    };
+    const std::string stop =
+        "strace -f -qq -o /dev/null -e trace=fsync -e inject=fsync:signal=SIGABRT ";
+    const Case cases[] = {
+        {"control", stop + "sh -c 'sync; head -c 100 aes.txt > copy; exec python3 -c \"import os; "
+                           "f = open(\\\"copy\\\", \\\"a\\\"); os.fsync(f.fileno())\"'"},
+        {"bootseal", stop + BOOTSEAL_EXE + " in.bin out.bin 341 2"},
+        {"bootseal-sign", stop + SIGN_EXE +
+                              " --chip 341 --secure 2 --aes-key aes.txt --rsa-key rsa_priv.txt"
+                              " --rsa-pub rsa_pub.txt --quiet in.bin signed.bin"},
+        {"bootseal-verify", stop + VERIFY_EXE + " --chip 341 --secure 2 --aes-key aes.txt" +
+                                " --decrypt plain.bin sealed.bin"},
+        {"bootseal-keygen", stop + KEYGEN_EXE + " --aes --dir made"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        shell_output("cd " + dir_ + " && rm -f core* && (ulimit -c unlimited; " + c.command +
+                     ") >/dev/null 2>&1");
+        const bool dumped = !shell_output("cd " + dir_ + " && ls core* 2>/dev/null").empty();
+        if (std::string(c.name) == "control") {
+            if (!dumped) GTEST_SKIP() << "this machine writes no core file into the folder";
+            continue;
+        }
+        EXPECT_FALSE(dumped) << c.name << " left a core file";
+    }
+}
+
 }  // namespace

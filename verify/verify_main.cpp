@@ -115,6 +115,7 @@ int report_written(int status) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    keep_keys_out_of_core_files("bootseal-verify");  // first, before any key is read
     static const option kOptions[] = {
         {"chip", required_argument, nullptr, 'c'}, {"secure", required_argument, nullptr, 's'},
         {"keys", required_argument, nullptr, 'k'}, {"decrypt", required_argument, nullptr, 'd'},
