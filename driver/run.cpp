@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "image/image_file.hpp"
 #include "image/image_layout.hpp"
@@ -29,6 +30,13 @@ int run_bootseal(int argc, char** argv) {
         printf("secure boot: %d\n", secure_boot);
     }
     const SealMode mode = decide_mode(profile, secure_boot);
+    // Before anything is read or written: an image written over the key it was sealed with
+    // would leave the key nowhere.
+    const std::string clash = output_key_file_clash(output_path, mode);
+    if (!clash.empty()) {
+        printf("output error: %s; nothing written\n", clash.c_str());
+        return -1;
+    }
     memset(ImageBuffer, 0, sizeof(ImageBuffer));
     int bytes_read = 0;
     if (read_image(input_path, ImageBuffer, &bytes_read) != 0) {

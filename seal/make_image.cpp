@@ -8,11 +8,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "image/distinct_files.hpp"
 #include "image/dram_table.hpp"
 #include "image/header_display.hpp"
 #include "image/image_checksum.hpp"
 #include "image/image_file.hpp"
 #include "image/transcript.hpp"
+#include "keys/key_files.hpp"
+#include "platform/file_status.hpp"
 #include "seal/sealing.hpp"
 #include "seal/wr_key.hpp"
 
@@ -108,4 +111,22 @@ int make_image_quietly(const char* input, const ChipProfile& profile, SealMode m
     }
     mbedtls_platform_zeroize(transcript, sizeof(transcript));
     return result;
+}
+
+std::string output_key_file_clash(const char* output, SealMode mode) {
+    if (mode == SealMode::kPlain) return "";
+    const KeySources& sources = key_sources();
+    const bool rsa = mode == SealMode::kRsaSigned;
+    const NamedPath keys[] = {
+        {"the AES key file", sources.aes_path},
+        {"the RSA private key file", rsa ? sources.rsa_private_path : nullptr},
+        {"the RSA public key file", rsa ? sources.rsa_public_path : nullptr}};
+    for (const NamedPath& key : keys) {
+        // A key file that is not there is not read (aes.txt gives way to the default key).
+        if (key.path == nullptr || path_kind(key.path) == PathKind::kNothing) continue;
+        const NamedPath pair[] = {{"the output", output}, key};
+        const std::string message = shared_file_message(pair, 2);
+        if (!message.empty()) return message;
+    }
+    return "";
 }

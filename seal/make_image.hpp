@@ -17,3 +17,9 @@ int make_image(const ChipProfile& profile, SealMode mode, int chip_id);
 // lines of the transcript ("; " between them), or its last line.
 int make_image_quietly(const char* input, const ChipProfile& profile, SealMode mode, int chip_id,
                        std::string* reason);
+
+// Why the image may not be written to output: "" when it may, or a message naming both roles of
+// the file when output is a key file that making an image of this kind reads from the key
+// sources (compared by the file named, so links are caught). A key burned into a chip cannot
+// be made again.
+std::string output_key_file_clash(const char* output, SealMode mode);

@@ -180,6 +180,68 @@ TEST_F(BadInput, OutputFailures) {
     for (const BadCase& c : cases) check(c);
 }
 
+// An output that is a key file the run reads is refused before anything is read or written:
+// the image would take the place of a key that may be burned into chips already.
+TEST_F(BadInput, OutputThatIsAKeyFileOfTheRun) {
+    auto aes = [](const std::string& d) {
+        write_text(d + "/aes.txt", "000102030405060708090a0b0c0d0e0f\n");
+    };
+    auto pair = [this, aes](const std::string& d) {
+        aes(d);
+        use_rsa(d, "pair-high", "pair-high");
+    };
+    auto refused = [](const std::string& chip, const std::string& mode, const std::string& output,
+                      const std::string& role, const std::string& key) {
+        return head(chip, mode) + "output error: the output '" + output + "' and the " + role +
+               " '" + key + "' are the same file; nothing written\n";
+    };
+    const BadCase cases[] = {
+        {"AES-signed over aes.txt",
+         aes,
+         {"in.bin", "aes.txt", "229", "1"},
+         255,
+         Match::kWhole,
+         refused("229", "1", "aes.txt", "AES key file", "aes.txt")},
+        {"wr-key over aes.txt",
+         aes,
+         {"in.bin", "./aes.txt", "229", "3"},
+         255,
+         Match::kWhole,
+         refused("229", "3", "./aes.txt", "AES key file", "aes.txt")},
+        {"RSA-signed over aes.txt",
+         pair,
+         {"in.bin", "aes.txt", "341", "2"},
+         255,
+         Match::kWhole,
+         refused("341", "2", "aes.txt", "AES key file", "aes.txt")},
+        {"RSA-signed over rsa_priv.txt",
+         pair,
+         {"in.bin", "rsa_priv.txt", "341", "2"},
+         255,
+         Match::kWhole,
+         refused("341", "2", "rsa_priv.txt", "RSA private key file", "rsa_priv.txt")},
+        {"RSA-signed over a link to rsa_pub.txt",
+         [pair](const std::string& d) {
+             pair(d);
+             ASSERT_EQ(symlink("rsa_pub.txt", (d + "/link.bin").c_str()), 0);
+         },
+         {"in.bin", "link.bin", "341", "2"},
+         255,
+         Match::kWhole,
+         refused("341", "2", "link.bin", "RSA public key file", "rsa_pub.txt")},
+        {"AES-signed over a hard link to aes.txt",
+         [aes](const std::string& d) {
+             aes(d);
+             ASSERT_EQ(link((d + "/aes.txt").c_str(), (d + "/key.bin").c_str()), 0);
+         },
+         {"in.bin", "key.bin", "229", "1"},
+         255,
+         Match::kWhole,
+         refused("229", "1", "key.bin", "AES key file", "aes.txt")},
+    };
+    for (const BadCase& c : cases) check(c);
+}
+
 TEST_F(BadInput, AesKeyFileFailures) {
     struct AesCase {
         const char* name;
