@@ -286,6 +286,29 @@ bool decrypt_payload(const ChipProfile& profile, const VerifyRequest& request,
     return outcome->decrypted;
 }
 
+// The zero bytes of the payload of image.
+size_t payload_zeros(const uint8_t* image) {
+    size_t zeros = 0;
+    for (size_t i = kPayloadOffset; i < kImageSize; ++i) zeros += image[i] == 0 ? 1u : 0u;
+    return zeros;
+}
+
+// Whether the decrypted payload of plain is still a payload encrypted with key: an image sealed
+// from a sealed image. Nothing of the inner sealing survives in the header (the outer one wrote
+// every field it had written), but its ciphertext does: a payload that reads as random bytes
+// (about one byte in 256 zero) and that decrypts once more to one with the zeros of code and
+// padding. A compressed or encrypted loader decrypts again to random bytes, and is not taken.
+bool encrypted_twice(const uint8_t key[kAesKeySize], const uint8_t* plain) {
+    constexpr size_t kRandomZeros = kPayloadSize / 128;  // twice what random bytes hold
+    if (payload_zeros(plain) > kRandomZeros) return false;
+    static uint8_t again[kImageSize];
+    memcpy(again, plain, kImageSize);
+    aes_cbc_decrypt(key, again + kPayloadOffset, kPayloadSize);
+    const bool inner = payload_zeros(again) > 4 * kRandomZeros;
+    memset(again, 0, sizeof(again));
+    return inner;
+}
+
 void check_secure(const ChipProfile& profile, bool rsa_signed, const VerifyRequest& request,
                   uint8_t key[kAesKeySize], const KeySource& source,
                   std::vector<CheckResult>* results, VerifyOutcome* outcome) {
@@ -324,8 +347,6 @@ void check_secure(const ChipProfile& profile, bool rsa_signed, const VerifyReque
         unchecked(results, "signature", why);
         return;
     }
-    add(results, "payload decrypts", true, decrypted_text);
-
     // The image digest was taken over the plaintext image with the digest and signature fields
     // (and, for RSA, the key fields) still zero.
     static uint8_t reconstructed[kImageSize];
@@ -335,6 +356,29 @@ void check_secure(const ChipProfile& profile, bool rsa_signed, const VerifyReque
     uint8_t digest[kDigestSize];
     sha256_digest(reconstructed, static_cast<int32_t>(kImageSize), digest);
     const bool image_ok = memcmp(digest, ImageBuffer + kImageDigestOffset, kDigestSize) == 0;
+    uint8_t header_digest[kDigestSize];
+    recompute_header_digest(ImageBuffer, rsa_signed, header_digest);
+    uint8_t aes_signature[kDigestSize];
+    memcpy(aes_signature, ImageBuffer + kAesSignatureOffset, kDigestSize);
+    aes_cbc_decrypt(key, aes_signature, kDigestSize);
+    const bool aes_signature_ok =
+        !rsa_signed && memcmp(aes_signature, header_digest, kDigestSize) == 0;
+
+    // Decryption cannot fail: the key is the image's only when the plaintext gives the stored
+    // image digest, or (AES-signed) the signature decrypts with it to the header digest.
+    outcome->key_proven = image_ok || aes_signature_ok;
+    const bool twice = outcome->key_proven && encrypted_twice(key, ScratchBuffer);
+    add(results, "payload decrypts", outcome->key_proven && !twice,
+        !outcome->key_proven
+            ? decrypted_text + ", which is not shown to be the image's key: " +
+                  (rsa_signed ? "the plaintext does not give the image digest (a wrong key, or "
+                                "a changed payload)"
+                              : "neither the image digest nor the AES signature checks with it")
+        : twice ? decrypted_text +
+                      ", but the plaintext is encrypted once more with the same key: the image "
+                      "was sealed twice (its input was a sealed image), and would not boot"
+                : decrypted_text);
+
     // Decryption cannot fail: a wrong key shows here first, as a digest of garbled plaintext.
     add(results, "image digest", image_ok,
         "stored " + hex_bytes(ImageBuffer + kImageDigestOffset, 8) + "..., computed " +
@@ -347,22 +391,17 @@ void check_secure(const ChipProfile& profile, bool rsa_signed, const VerifyReque
 
     // The header digest: the first 512 bytes with the image digest in place and the signature
     // (and, for RSA, the key fields) zero.
-    uint8_t header_digest[kDigestSize];
-    recompute_header_digest(ImageBuffer, rsa_signed, header_digest);
     add(results, "header digest", true, hex_bytes(header_digest, kDigestSize),
         {hex_value("computed", header_digest, kDigestSize)});
 
     if (rsa_signed) {
         check_rsa_signature(header_digest, request, results, outcome);
     } else {
-        uint8_t signature[kDigestSize];
-        memcpy(signature, ImageBuffer + kAesSignatureOffset, kDigestSize);
-        aes_cbc_decrypt(key, signature, kDigestSize);
-        const bool same = memcmp(signature, header_digest, kDigestSize) == 0;
-        add(results, "aes signature", same,
-            same ? "decrypts to the header digest with " + source.description
-                 : "decrypts to " + hex_bytes(signature, 8) + "... with " + source.description,
-            {hex_value("computed", signature, kDigestSize),
+        add(results, "aes signature", aes_signature_ok,
+            aes_signature_ok
+                ? "decrypts to the header digest with " + source.description
+                : "decrypts to " + hex_bytes(aes_signature, 8) + "... with " + source.description,
+            {hex_value("computed", aes_signature, kDigestSize),
              hex_value("expected", header_digest, kDigestSize)});
     }
 
@@ -394,11 +433,18 @@ const char* result_name(const CheckTally& tally) {
     return tally.failed ? "fail" : tally.unchecked ? "unchecked" : "ok";
 }
 
-CheckResult write_decrypted_image(const std::string& path, bool decrypted) {
-    if (!decrypted) {
+CheckResult write_decrypted_image(const std::string& path, const VerifyOutcome& outcome) {
+    if (!outcome.decrypted) {
         return {"decrypt", CheckStatus::kFail, "not written: the payload was not decrypted", {}};
     }
-    if (replace_file(path.c_str(), ScratchBuffer, kImageSize, 0666, FileMode::kLikeOpen, nullptr) !=
+    if (!outcome.key_proven) {
+        return {"decrypt",
+                CheckStatus::kFail,
+                "not written: the AES key is not shown to be the image's key",
+                {}};
+    }
+    // The plaintext is the firmware a secure image exists to hide: its owner's only.
+    if (replace_file(path.c_str(), ScratchBuffer, kImageSize, 0600, FileMode::kExact, nullptr) !=
         WriteResult::kWritten) {
         return {"decrypt", CheckStatus::kFail, "cannot write '" + path + "'", {}};
     }

@@ -45,6 +45,7 @@ struct VerifyRequest {
 // What the checks found besides their lines.
 struct VerifyOutcome {
     bool decrypted = false;       // the plaintext image is in ScratchBuffer
+    bool key_proven = false;      // the image shows the AES key is its key (digest or signature)
     bool key_unreadable = false;  // a key file could not be read: the checks that needed it failed
     std::string key_error;        // then, what was wrong with it
     // The AES key's fingerprint is the SHA-256 of its 16 bytes; the RSA public key's, of N's 128
@@ -67,9 +68,9 @@ struct CheckTally {
 std::vector<CheckResult> verify_image(size_t image_size, const VerifyRequest& request,
                                       VerifyOutcome* outcome);
 
-// Writes the plaintext image of ScratchBuffer to path when it was decrypted, and returns the line
-// that says whether it was written.
-CheckResult write_decrypted_image(const std::string& path, bool decrypted);
+// Writes the plaintext image of ScratchBuffer to path (mode 0600) when it was decrypted with a key
+// the image shows is its own, and returns the line that says whether it was written.
+CheckResult write_decrypted_image(const std::string& path, const VerifyOutcome& outcome);
 
 // Counts the results by status.
 CheckTally tally_checks(const std::vector<CheckResult>& results);

@@ -16,6 +16,7 @@
 #include "image/transcript.hpp"
 #include "keys/key_files.hpp"
 #include "platform/file_status.hpp"
+#include "seal/sealed_header.hpp"
 #include "seal/sealing.hpp"
 #include "seal/wr_key.hpp"
 
@@ -82,7 +83,7 @@ int make_image(const ChipProfile& profile, SealMode mode, int chip_id) {
 }
 
 int make_image_quietly(const char* input, const ChipProfile& profile, SealMode mode, int chip_id,
-                       std::string* reason) {
+                       bool reseal, std::string* reason) {
     // The transcript echoes the AES key's bytes as they are read: it goes into one fixed buffer,
     // unbuffered, that is wiped afterwards (a growing one would leave copies in freed memory).
     static char transcript[65536];
@@ -96,13 +97,22 @@ int make_image_quietly(const char* input, const ChipProfile& profile, SealMode m
     memset(ImageBuffer, 0, kImageSize);
     int bytes_read = 0;
     int result = read_image(input, ImageBuffer, &bytes_read) == 0 ? 0 : -1;
-    if (result == 0) result = make_image(profile, mode, chip_id);
+    const bool sealed_twice =
+        result == 0 && !reseal && (mode == SealMode::kAesSigned || mode == SealMode::kRsaSigned) &&
+        is_sealed_image(profile, ImageBuffer, static_cast<size_t>(bytes_read));
+    if (result == 0 && !sealed_twice) result = make_image(profile, mode, chip_id);
     set_transcript(nullptr);
     const long end = ftell(stream);
     fclose(stream);
     const size_t transcript_size =
         end < 0 ? 0 : std::min(static_cast<size_t>(end), sizeof(transcript));
-    if (result != 0) {
+    if (sealed_twice) {
+        *reason = std::string("'") + input +
+                  "' is a secure image already (its secure marker, data checksum and header "
+                  "checksum are a sealed image's): sealing it again would encrypt its payload "
+                  "twice, and it would not boot; give the loader, or --reseal to seal it anyway";
+        result = -1;
+    } else if (result != 0) {
         std::string text;
         text.reserve(transcript_size);
         text.assign(transcript, transcript_size);

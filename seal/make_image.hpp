@@ -13,10 +13,11 @@
 int make_image(const ChipProfile& profile, SealMode mode, int chip_id);
 
 // Reads the loader at input into ImageBuffer and makes the image as make_image does, with the
-// transcript kept aside rather than printed. Returns 0, or -1 with *reason holding the failure's
-// lines of the transcript ("; " between them), or its last line.
+// transcript kept aside rather than printed. A secure image given as the loader of a secure one
+// is refused unless reseal is set. Returns 0, or -1 with *reason holding the failure's lines of
+// the transcript ("; " between them), or its last line.
 int make_image_quietly(const char* input, const ChipProfile& profile, SealMode mode, int chip_id,
-                       std::string* reason);
+                       bool reseal, std::string* reason);
 
 // Why the image may not be written to output: "" when it may, or a message naming both roles of
 // the file when output is a key file that making an image of this kind reads from the key

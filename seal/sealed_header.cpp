@@ -45,3 +45,14 @@ int read_header_rsa_key(const uint8_t* image, mbedtls_mpi* n, mbedtls_mpi* e) {
     const int result = read_le_field(image, n, kRsaModulusOffset, kRsaModulusSize);
     return result != 0 ? result : read_le_field(image, e, kRsaExponentOffset, kRsaExponentSize);
 }
+
+bool is_sealed_image(const ChipProfile& profile, const uint8_t* image, size_t size) {
+    if (size != kImageSize) return false;
+    auto u16 = [image](size_t pos) {
+        return static_cast<uint16_t>(image[pos] | image[pos + 1] << 8);
+    };
+    if (profile.secure_header && u16(kSecureMarkerOffset) != kSecureMarkerValue) return false;
+    const uint16_t data_checksum = u16(kDataChecksumOffset);
+    return data_checksum == payload_checksum(image) &&
+           u16(header_layout(profile).header_checksum) == sealed_header_checksum(data_checksum);
+}

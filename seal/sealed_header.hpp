@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "image/image_layout.hpp"
 #include "rsa/rsa_crt.hpp"
 
 constexpr size_t kHeaderDigestSize = 32;
@@ -32,3 +33,9 @@ void rsa_signed_block(const uint8_t digest[kHeaderDigestSize], uint8_t block[kRs
 // Reads the RSA modulus and exponent of image's header, stored least significant byte first.
 // Returns 0 or the dependency's non-zero code.
 int read_header_rsa_key(const uint8_t* image, mbedtls_mpi* n, mbedtls_mpi* e);
+
+// Whether the size bytes of image are a secure image already, as sealing leaves one: 32768
+// bytes, the secure marker (on chips whose header has one), a data checksum that matches the
+// payload and the header checksum that sealing leaves with it. Sealing it again would encrypt
+// its payload twice.
+bool is_sealed_image(const ChipProfile& profile, const uint8_t* image, size_t size);

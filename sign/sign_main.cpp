@@ -46,6 +46,8 @@ const char kUsage[] =
     "  --attach SIGNATURE  put the 128-byte raw signature of BLOCK into UNSIGNED, after\n"
     "                      checking both, and write the signed image to OUTPUT; with\n"
     "                      --rsa-pub the header must carry that key\n"
+    "  --reseal            seal INPUT even when it is a secure image already (which encrypts\n"
+    "                      its payload twice: it will not boot as it was)\n"
     "  --json              print the report as one JSON object\n"
     "  --quiet             print nothing on success\n"
     "  --help              show this help and exit (also -h)\n"
@@ -82,6 +84,7 @@ int parse_options(int argc, char** argv, SignOptions* o) {
                                       {"passphrase-file", required_argument, nullptr, 'P'},
                                       {"json", no_argument, nullptr, 'j'},
                                       {"quiet", no_argument, nullptr, 'q'},
+                                      {"reseal", no_argument, nullptr, 'R'},
                                       {"help", no_argument, nullptr, 'h'},
                                       {"version", no_argument, nullptr, 'v'},
                                       {nullptr, 0, nullptr, 0}};
@@ -133,6 +136,9 @@ int parse_options(int argc, char** argv, SignOptions* o) {
                 break;
             case 'q':
                 o->quiet = true;
+                break;
+            case 'R':
+                o->reseal = true;
                 break;
             case 'h':
                 fputs(kUsage, stdout);
@@ -208,7 +214,7 @@ int seal(const SignOptions& o) {
     }
     set_key_sources(sources);
     std::string reason;
-    const int result = make_image_quietly(o.input, profile, r.mode, o.chip, &reason);
+    const int result = make_image_quietly(o.input, profile, r.mode, o.chip, o.reseal, &reason);
     close_token();
     rsa_key_free(&token_key);
     if (result != 0) return failure(kTool, reason);

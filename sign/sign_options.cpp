@@ -12,6 +12,9 @@ std::string sign_options_problem(const SignOptions& o) {
     const SealMode mode = decide_mode(select_chip_profile(o.chip), o.secure);
     const bool rsa = mode == SealMode::kRsaSigned;
     if (o.json && o.quiet) return "--json and --quiet exclude each other";
+    if (o.reseal && (o.attach != nullptr || (mode != SealMode::kAesSigned && !rsa))) {
+        return "--reseal is for sealing an AES- or RSA-signed image, not with --attach";
+    }
     if (o.aes_key != nullptr && o.default_aes_key) {
         return "--aes-key and --default-aes-key exclude each other";
     }

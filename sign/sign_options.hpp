@@ -16,6 +16,7 @@ struct SignOptions {
     const char* attach = nullptr;
     const char* passphrase_file = nullptr;
     bool json = false, quiet = false;
+    bool reseal = false;  // a secure image may be sealed again
     const char* input = nullptr;
     const char* output = nullptr;
 };

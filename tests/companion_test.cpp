@@ -215,6 +215,105 @@ TEST_F(Companions, DecryptWritesThePlaintextAndJsonCarriesTheSameResults) {
               "ok 11 AES-signed\n");
 }
 
+// A sealed image is not sealed again by mistake, and plaintext is written only with a key the
+// image shows is its own, for its owner only.
+TEST_F(Companions, NoSecondSealAndNoPlaintextFromAnUnprovenKey) {
+    sample("341");
+    const std::string keys = std::string(TEST_DATA_DIR) + "/keys/pair-high/";
+    shell_output("cd " + dir_ + " && cp " + keys + "rsa_priv.txt " + keys + "rsa_pub.txt . && " +
+                 "echo 00112233445566778899aabbccddeeff > aes.txt && " +
+                 "echo ffeeddccbbaa99887766554433221100 > wrong.txt && chmod 600 *.txt && " +
+                 // A loader whose code reads as random bytes, as a compressed one does.
+                 "(head -c 512 in.bin; head -c 20000 /dev/urandom) > dense.bin");
+    ASSERT_EQ(seal({"229", "1"}, "aes.bin").status, 0);
+    ASSERT_EQ(seal({"341", "2"}, "rsa.bin").status, 0);
+    ASSERT_EQ(seal({"229", "0"}, "plain.bin").status, 0);
+    ASSERT_EQ(seal({"227", "2"}, "other.bin").status, 0);
+    ASSERT_EQ(run_tool(dir_, {"aes.bin", "twice.bin", "229", "1"}).status, 0);  // as it always did
+    ASSERT_EQ(run_tool(dir_, {"dense.bin", "dense-aes.bin", "229", "1"}).status, 0);
+    const std::vector<std::string> sign = {"--chip",    "229",     "--secure", "1",
+                                           "--aes-key", "aes.txt", "--quiet"};
+    auto with = [](std::vector<std::string> a, std::initializer_list<std::string> b) {
+        a.insert(a.end(), b);
+        return a;
+    };
+    const std::vector<std::string> rsa = {"--chip",    "341",         "--secure",  "2",
+                                          "--aes-key", "aes.txt",     "--rsa-key", "rsa_priv.txt",
+                                          "--rsa-pub", "rsa_pub.txt", "--quiet"};
+    auto check = [](const char* chip, const char* mode, std::initializer_list<std::string> b) {
+        std::vector<std::string> a = {"--chip", chip, "--secure", mode, "--aes-key"};
+        a.insert(a.end(), b);
+        return a;
+    };
+    struct Case {
+        const char* name;
+        const char* program;
+        std::vector<std::string> args;
+        int status;
+        const char* says;     // in standard output or standard error
+        const char* written;  // the file the run writes, or that must not be there
+        bool expect_written;
+    };
+    const Case cases[] = {
+        {"sign refuses an AES-signed input", SIGN_EXE, with(sign, {"aes.bin", "o1.bin"}), 1,
+         "'aes.bin' is a secure image already", "o1.bin", false},
+        {"sign refuses an RSA-signed input", SIGN_EXE, with(rsa, {"rsa.bin", "o2.bin"}), 1,
+         "--reseal to seal it anyway", "o2.bin", false},
+        {"sign reseals when told", SIGN_EXE, with(sign, {"--reseal", "aes.bin", "o3.bin"}), 0, "",
+         "o3.bin", true},
+        {"sign seals a plain image", SIGN_EXE, with(sign, {"plain.bin", "o4.bin"}), 0, "", "o4.bin",
+         true},
+        {"--reseal is refused with a plain image",
+         SIGN_EXE,
+         {"--chip", "229", "--secure", "0", "--reseal", "in.bin", "o5.bin"},
+         2,
+         "--reseal is for sealing an AES- or RSA-signed image",
+         "o5.bin",
+         false},
+        {"strict fails a twice-sealed image", VERIFY_EXE,
+         with(check("229", "1", {"aes.txt"}), {"--strict", "twice.bin"}), 1,
+         "the image was sealed twice", "", false},
+        {"verify fails it without --strict too", VERIFY_EXE,
+         with(check("229", "1", {"aes.txt"}), {"twice.bin"}), 1,
+         "payload decrypts FAIL       32256 bytes with aes.txt, but the plaintext is encrypted "
+         "once",
+         "", false},
+        {"a random-looking loader is sealed once", VERIFY_EXE,
+         with(check("229", "1", {"aes.txt"}), {"--strict", "dense-aes.bin"}), 0,
+         "every check passed", "", false},
+        {"no plaintext with a wrong key (AES)", VERIFY_EXE,
+         with(check("229", "1", {"wrong.txt"}), {"--decrypt", "p1.bin", "aes.bin"}), 1,
+         "decrypt          FAIL       not written: the AES key is not shown to be the image's key",
+         "p1.bin", false},
+        {"no plaintext with a wrong key (RSA)", VERIFY_EXE,
+         with(check("341", "2", {"wrong.txt"}), {"--decrypt", "p2.bin", "rsa.bin"}), 1,
+         "which is not shown to be the image's key: the plaintext does not give the image digest",
+         "p2.bin", false},
+        {"no plaintext where no key can be shown", VERIFY_EXE,
+         with(check("227", "2", {"aes.txt"}), {"--decrypt", "p3.bin", "other.bin"}), 1,
+         "not written: the AES key is not shown", "p3.bin", false},
+        {"plaintext with the image's key", VERIFY_EXE,
+         with(check("341", "2", {"aes.txt"}), {"--decrypt", "p4.bin", "rsa.bin"}), 0,
+         "plaintext image written to 'p4.bin'", "p4.bin", true},
+    };
+    write_text(path("p4.bin"), "an older plaintext, readable by all");
+    chmod(path("p4.bin").c_str(), 0644);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ToolRun run = run_program(c.program, dir_, c.args);
+        EXPECT_EQ(run.status, c.status) << run.output << run.errors;
+        EXPECT_NE((run.output + run.errors).find(c.says), std::string::npos)
+            << run.output << run.errors;
+        if (c.written[0] != '\0') {
+            EXPECT_EQ(file_exists(path(c.written)), c.expect_written);
+        }
+    }
+    struct stat st;
+    ASSERT_EQ(stat(path("p4.bin").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << "the plaintext is its owner's only";
+    EXPECT_EQ(read_file(path("p4.bin")).size(), 32768u);
+}
+
 TEST_F(Companions, UsageErrorsExitWithTwo) {
     sample("229");
     const std::vector<std::vector<std::string>> bad = {

@@ -238,7 +238,7 @@ int main(int argc, char** argv) {
                       rsa_pub ? rsa_pub : key_dir + "/rsa_pub.txt", rsa_pub != nullptr, strict},
                      &outcome);
     if (decrypt_path != nullptr) {
-        report.checks.push_back(write_decrypted_image(decrypt_path, outcome.decrypted));
+        report.checks.push_back(write_decrypted_image(decrypt_path, outcome));
     }
     report.aes = outcome.aes;
     report.rsa = outcome.rsa;
