@@ -19,6 +19,7 @@
 #include "keys/read_key.hpp"
 #include "platform/file_replace.hpp"
 #include "seal/aes_cipher.hpp"
+#include "seal/key_fingerprint.hpp"
 #include "seal/rsa_signing.hpp"
 #include "seal/sealed_header.hpp"
 #include "seal/sealing.hpp"
@@ -53,12 +54,6 @@ CheckValue number(const char* key, long long value) { return {key, true, value, 
 
 CheckValue hex_value(const char* key, const uint8_t* data, size_t size) {
     return {key, false, 0, hex_bytes(data, size)};
-}
-
-std::string sha256_hex(const uint8_t* data, size_t size) {
-    uint8_t digest[kDigestSize];
-    sha256_digest(data, static_cast<int32_t>(size), digest);
-    return hex_bytes(digest, sizeof(digest));
 }
 
 uint16_t rom_sum16(const uint8_t* data, size_t length) {
@@ -105,7 +100,7 @@ bool load_checked_key(const ChipProfile& profile, const VerifyRequest& request,
         return false;
     }
     // The digest of a key tells which key it was and gives nothing of it away.
-    outcome->aes.fingerprint = sha256_hex(key, kAesKeySize);
+    outcome->aes.fingerprint = aes_key_fingerprint(key);
     if (source->built_in && request.strict) {
         add(results, "aes key", false,
             "the built-in default key is public: --strict refuses it (name the key with --aes-key"
@@ -204,19 +199,6 @@ std::string describe_rsa_key(const mbedtls_mpi* n, const mbedtls_mpi* e) {
                                    static_cast<unsigned>(bytes[2]) << 8 | bytes[3]);
 }
 
-// The fingerprint of a public key laid out as the header stores it, N then E, low byte first;
-// empty for a key too large for the header's fields.
-std::string header_form_fingerprint(const mbedtls_mpi* n, const mbedtls_mpi* e) {
-    static_assert(kRsaModulusOffset + kRsaModulusSize == kRsaExponentOffset,
-                  "the exponent field follows the modulus field");
-    uint8_t fields[kRsaModulusSize + kRsaExponentSize];
-    if (mbedtls_mpi_write_binary_le(n, fields, kRsaModulusSize) != 0 ||
-        mbedtls_mpi_write_binary_le(e, fields + kRsaModulusSize, kRsaExponentSize) != 0) {
-        return "";
-    }
-    return sha256_hex(fields, sizeof(fields));
-}
-
 void check_rsa_signature(const uint8_t header_digest[kDigestSize], const VerifyRequest& request,
                          std::vector<CheckResult>* results, VerifyOutcome* outcome) {
     RsaKeyContext header_key;
@@ -243,9 +225,7 @@ void check_rsa_signature(const uint8_t header_digest[kDigestSize], const VerifyR
                                   : "does not give the reversed header digest with " + key_text);
 
     const std::string& pub_path = request.rsa_pub_path;
-    outcome->rsa = {
-        "header", "",
-        sha256_hex(ImageBuffer + kRsaModulusOffset, kRsaModulusSize + kRsaExponentSize)};
+    outcome->rsa = {"header", "", image_key_fingerprint()};
     RsaKeyContext file_key;
     rsa_key_init(&file_key);
     KeyReading reading;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "seal/key_fingerprint.hpp"
+
 // A check passed, failed, or could not be made from what the image and the keys hold.
 enum class CheckStatus { kOk, kFail, kUnchecked };
 
@@ -23,13 +25,6 @@ struct CheckResult {
     CheckStatus status;
     std::string detail;  // the values compared, as text
     std::vector<CheckValue> values;
-};
-
-// A key that a run used, for the JSON report.
-struct KeyUse {
-    std::string source = "none";  // "file", "built-in", "header" or "none"
-    std::string file;             // the file it came from; empty when none
-    std::string fingerprint;      // lower-case hexadecimal SHA-256; empty when it was not read
 };
 
 struct VerifyRequest {

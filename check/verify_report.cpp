@@ -18,11 +18,6 @@ std::string json_or_null(const std::string& text) {
     return text.empty() ? "null" : json_string(text);
 }
 
-std::string json_key(const KeyUse& key) {
-    return "{\"source\": " + json_string(key.source) + ", \"file\": " + json_or_null(key.file) +
-           ", \"fingerprint\": " + json_or_null(key.fingerprint) + "}";
-}
-
 std::string json_check(const CheckResult& check) {
     std::string status = status_name(check.status);
     for (char& c : status) c = static_cast<char>(c - 'A' + 'a');
@@ -68,8 +63,8 @@ void print_json_report(FILE* out, const VerifyReport& report) {
     for (size_t i = 0; i < report.checks.size(); ++i) {
         text += (i ? ", " : "") + json_check(report.checks[i]);
     }
-    text += "], \"keys\": {\"aes\": " + json_key(report.aes) +
-            ", \"rsa\": " + json_key(report.rsa) + "}";
+    text += "], \"keys\": {\"aes\": " + json_key_use(report.aes) +
+            ", \"rsa\": " + json_key_use(report.rsa) + "}";
     text += ", \"passed\": " + std::to_string(tally.passed) +
             ", \"failed\": " + std::to_string(tally.failed) +
             ", \"unchecked\": " + std::to_string(tally.unchecked);

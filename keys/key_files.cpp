@@ -22,6 +22,7 @@ constexpr size_t kTokenBufferSize = 1024;
 constexpr size_t kKeyHexLength = 2 * kAesKeySize;
 
 KeySources sources;
+bool public_key_missing = false;  // the last run's private key held no E, and no file was named
 
 // Reads the next blank-separated token into buffer (cleared first, at most size - 1 characters
 // kept) and returns its full length; 0 at the end of the file.
@@ -158,7 +159,12 @@ void default_aes_key(bool second_variant, uint8_t key[kAesKeySize]) {
     }
 }
 
-void set_key_sources(const KeySources& chosen) { sources = chosen; }
+void set_key_sources(const KeySources& chosen) {
+    sources = chosen;
+    public_key_missing = false;
+}
+
+bool rsa_public_key_missing() { return public_key_missing; }
 
 const KeySources& key_sources() { return sources; }
 
@@ -231,6 +237,7 @@ int load_rsa_private(RsaKeyContext* context) {
 int load_rsa_public(RsaKeyContext* context) {
     if (sources.rsa_public_path == nullptr) {
         if (mbedtls_mpi_cmp_int(&context->E, 0) > 0) return 0;
+        public_key_missing = true;
         say(" failed\n  ! %s holds no public exponent: name the public key file with --rsa-pub\n\n",
             sources.rsa_private_path);
         return -1;

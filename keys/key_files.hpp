@@ -46,6 +46,10 @@ struct KeySources {
 void set_key_sources(const KeySources& sources);
 const KeySources& key_sources();
 
+// Whether the last run failed for want of a public key file: its private key holds no E (the
+// text form) and none was named. For a front end, that is a mistake of its command line.
+bool rsa_public_key_missing();
+
 // Assembles the built-in default AES key: the first variant, or with second_variant the same
 // bytes reversed within each group of four.
 void default_aes_key(bool second_variant, uint8_t key[kAesKeySize]);

@@ -117,6 +117,11 @@ int make_image_quietly(const char* input, const ChipProfile& profile, SealMode m
         text.reserve(transcript_size);
         text.assign(transcript, transcript_size);
         *reason = transcript_reason(text);
+        // The core's refusal of a long loader is its ten lines, which name another limit.
+        if (text.find("' exceed 16K bytes...") != std::string::npos) {
+            *reason = std::string("'") + input + "' holds more than 32768 bytes, the most a " +
+                      "loader may hold";
+        }
         if (!text.empty()) mbedtls_platform_zeroize(&text[0], text.size());
     }
     mbedtls_platform_zeroize(transcript, sizeof(transcript));

@@ -9,8 +9,9 @@
 #include "digest/sha256.hpp"
 #include "image/image_checksum.hpp"
 #include "image/transcript.hpp"
-#include "seal/aes_cipher.hpp"
 #include "keys/key_files.hpp"
+#include "seal/aes_cipher.hpp"
+#include "seal/key_fingerprint.hpp"
 #include "seal/rsa_signing.hpp"
 
 namespace {
@@ -45,6 +46,7 @@ int encrypt_and_digest(const ChipProfile& profile, uint8_t header_digest[kDigest
         mbedtls_platform_zeroize(key, sizeof(key));
         return -1;
     }
+    note_sealed_aes_key(key);
     // The data checksum covers the ciphertext, taken from an encrypted copy of the payload.
     memcpy(ScratchBuffer + kPayloadOffset, ImageBuffer + kPayloadOffset, kPayloadSize);
     int result = aes_cbc_encrypt(key, ScratchBuffer + kPayloadOffset, kPayloadSize);

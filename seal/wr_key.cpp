@@ -9,6 +9,7 @@
 #include "image/image_checksum.hpp"
 #include "image/transcript.hpp"
 #include "keys/key_files.hpp"
+#include "seal/key_fingerprint.hpp"
 
 void key_encryption_key(uint8_t key[kAesKeySize]) {
     // The boot ROM unwraps with the same sixteen bytes as the first default-key variant.
@@ -27,6 +28,7 @@ int make_wr_key_image(const ChipProfile& profile) {
     uint8_t wrapped[kAesKeySize] = {0};
     int result = load_aes_key(profile, "%02x", true, key);
     if (result == 0) {
+        note_sealed_aes_key(key);
         key_encryption_key(kek);
         result = aes_ecb_encrypt(kek, key, wrapped);
     }

@@ -217,6 +217,7 @@ int seal(const SignOptions& o) {
     const int result = make_image_quietly(o.input, profile, r.mode, o.chip, o.reseal, &reason);
     close_token();
     rsa_key_free(&token_key);
+    if (result != 0 && rsa_public_key_missing()) return usage_error(kTool, reason);
     if (result != 0) return failure(kTool, reason);
 
     describe_sealed_keys(o.aes_key, token ? uri_text.c_str() : nullptr, o.rsa_key, o.rsa_pub, &r);

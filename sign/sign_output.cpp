@@ -29,6 +29,8 @@ void describe_sealed_keys(const char* aes_key, const char* token, const char* rs
     if (r->mode != SealMode::kPlain) {
         r->aes_key =
             aes_key != nullptr ? std::string(aes_key) : "the built-in default key (public)";
+        r->aes_use = {aes_key != nullptr ? "file" : "built-in", aes_key != nullptr ? aes_key : "",
+                      sealed_aes_key_fingerprint()};
     }
     if (r->mode == SealMode::kAesSigned || r->mode == SealMode::kRsaSigned) {
         r->image_digest = hex_bytes(ImageBuffer + kImageDigestOffset, kImageDigestSize);
@@ -39,6 +41,9 @@ void describe_sealed_keys(const char* aes_key, const char* token, const char* rs
         r->rsa_private =
             token != nullptr ? std::string(token) + " (token)" : describe_key_file(rsa_key);
     }
+    const char* public_file = rsa_pub != nullptr ? rsa_pub : token != nullptr ? "" : rsa_key;
+    r->rsa_use = {token != nullptr && rsa_pub == nullptr ? "token" : "file",
+                  public_file != nullptr ? public_file : "", image_key_fingerprint()};
     r->rsa_public = rsa_pub != nullptr ? describe_key_file(rsa_pub)
                     : token != nullptr ? "from the token"
                                        : "from the private key";
@@ -51,6 +56,8 @@ void describe_attached_signature(const uint8_t* digest, const char* signature, c
     r->image_digest = hex_bytes(ImageBuffer + kImageDigestOffset, kImageDigestSize);
     r->header_digest = hex_bytes(digest, kHeaderDigestSize);
     if (rsa_pub != nullptr) r->rsa_public = describe_key_file(rsa_pub);
+    r->rsa_use = {rsa_pub != nullptr ? "file" : "header", rsa_pub != nullptr ? rsa_pub : "",
+                  image_key_fingerprint()};
     r->signature = std::string("from ") + signature + ", verified with the header's key";
 }
 
@@ -97,7 +104,8 @@ void print_sign_report(const SignReport& r, bool json) {
             }
         }
         if (r.to_sign != nullptr) printf(", \"to_sign\": %s", json_string(r.to_sign).c_str());
-        printf("}\n");
+        printf(", \"keys\": {\"aes\": %s, \"rsa\": %s}}\n", json_key_use(r.aes_use).c_str(),
+               json_key_use(r.rsa_use).c_str());
         return;
     }
     printf("%s: %s image for chip %d (secure boot %d)\n", r.output, seal_mode_name(r.mode), r.chip,
@@ -110,6 +118,13 @@ void print_sign_report(const SignReport& r, bool json) {
                                                                 {"signature", &r.signature}};
     for (const auto& line : lines) {
         if (!line.second->empty()) printf("  %-16s %s\n", line.first, line.second->c_str());
+    }
+    const std::pair<const char*, const KeyUse*> keys[] = {{"aes key sha256", &r.aes_use},
+                                                          {"rsa key sha256", &r.rsa_use}};
+    for (const auto& key : keys) {
+        if (!key.second->fingerprint.empty()) {
+            printf("  %-16s %s\n", key.first, key.second->fingerprint.c_str());
+        }
     }
     if (r.to_sign != nullptr) {
         printf("  %-16s %s: sign it, then run --attach with the signature\n", "to sign", r.to_sign);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "image/seal_mode.hpp"
+#include "seal/key_fingerprint.hpp"
 
 // What the report tells of the run; an empty text is left out.
 struct SignReport {
@@ -16,6 +17,7 @@ struct SignReport {
     std::string aes_key, rsa_private, rsa_public, signature;
     std::string image_digest, header_digest;
     const char* to_sign = nullptr;  // the block written beside the image, if any
+    KeyUse aes_use, rsa_use;        // the keys, with their fingerprints, as verify reports them
 };
 
 // "PATH (text)" or "PATH (PEM or DER)", as the key file's format is told.

@@ -353,6 +353,84 @@ TEST_F(Companions, UsageErrorsExitWithTwo) {
               std::string::npos);
 }
 
+// The signer names the keys an image was made with as verify does (the same fingerprints,
+// computed here by Python), names the loader limit it holds to, calls a missing public key a
+// usage error, and keygen warns of a folder others may write into.
+TEST_F(Companions, SignerFingerprintsLimitsAndWarnings) {
+    sample("341");
+    const std::string keys = std::string(TEST_DATA_DIR) + "/keys/pair-high/";
+    shell_output("cd " + dir_ + " && cp " + keys + "rsa_priv.txt " + keys + "rsa_pub.txt " + keys +
+                 "private.pem . && echo 00112233445566778899aabbccddeeff > aes.txt && chmod 600 "
+                 "aes.txt rsa_priv.txt private.pem && head -c 32769 /dev/zero > big.bin && "
+                 "mkdir -m 0777 open && mkdir -m 0700 closed");
+    const std::string aes_sha = shell_output(
+        "python3 -c 'import hashlib; print(hashlib.sha256(bytes.fromhex(\"00112233445566778899aabb"
+        "ccddeeff\")).hexdigest(), end=\"\")'");
+    const std::string rsa_sha = shell_output(
+        "cd " + dir_ +
+        " && python3 -c 'import hashlib; v = dict(l.split(\" = \") for l in "
+        "open(\"rsa_pub.txt\").read().split(\"\\n\") if l); n, e = (int(v[k], 16) for k in "
+        "\"NE\"); print(hashlib.sha256(n.to_bytes(128, \"little\") + e.to_bytes(32, "
+        "\"little\")).hexdigest(), end=\"\")'");
+    ASSERT_EQ(aes_sha.size(), 64u);
+    ASSERT_EQ(rsa_sha.size(), 64u);
+    const std::string json_keys =
+        "python3 -c 'import json, sys; k = json.load(sys.stdin)[\"keys\"]; "
+        "print(k[\"aes\"][\"source\"], k[\"aes\"][\"fingerprint\"], k[\"rsa\"][\"source\"], "
+        "k[\"rsa\"][\"fingerprint\"])'";
+    const std::string seal = std::string(SIGN_EXE) + " --chip 341 --aes-key aes.txt ";
+    struct Case {
+        const char* name;
+        std::string command;
+        std::string expected;  // a part of standard output and standard error, together
+        int status;
+    };
+    const Case cases[] = {
+        {"RSA-signed, JSON",
+         seal + "--secure 2 --rsa-key private.pem --json in.bin a.bin | " + json_keys,
+         "file " + aes_sha + " file " + rsa_sha, 0},
+        {"verify says the same",
+         std::string(VERIFY_EXE) +
+             " --chip 341 --secure 2 --aes-key aes.txt --rsa-pub "
+             "rsa_pub.txt --json a.bin | " +
+             json_keys,
+         "file " + aes_sha + " file " + rsa_sha, 0},
+        {"two steps, JSON",
+         seal +
+             "--secure 2 --rsa-pub rsa_pub.txt --to-sign b.blk --json "
+             "in.bin b.bin | " +
+             json_keys,
+         "file " + aes_sha + " file " + rsa_sha, 0},
+        {"AES-signed, text", seal + "--secure 1 in.bin c.bin",
+         "  aes key sha256   " + aes_sha + "\n", 0},
+        {"built-in key, JSON",
+         std::string(SIGN_EXE) + " --chip 229 --secure 3 --default-aes-key --json in.bin d.bin | " +
+             json_keys,
+         "built-in ", 0},
+        {"a loader over the limit", std::string(SIGN_EXE) + " --chip 229 --secure 0 big.bin e.bin",
+         "bootseal-sign: 'big.bin' holds more than 32768 bytes, the most a loader may hold\n", 1},
+        {"a text key without --rsa-pub", seal + "--secure 2 --rsa-key rsa_priv.txt in.bin f.bin",
+         "holds no public exponent: name the public key file with --rsa-pub\nTry 'bootseal-sign "
+         "--help'",
+         2},
+        {"a folder others may write", std::string(KEYGEN_EXE) + " --dir open",
+         "warning: the folder 'open' may be written by other users (mode 0777)", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string out =
+            shell_output("cd " + dir_ + " && (" + c.command + ") 2>&1; echo \"status $?\"");
+        EXPECT_NE(out.find(c.expected), std::string::npos) << out;
+        EXPECT_NE(out.find("status " + std::to_string(c.status) + "\n"), std::string::npos) << out;
+    }
+    const std::string quiet =
+        shell_output("cd " + dir_ + " && " + KEYGEN_EXE + " --dir closed 2>&1 >/dev/null");
+    EXPECT_EQ(quiet.find("warning"), std::string::npos) << quiet;
+    const std::string once = shell_output("cd " + dir_ + " && " + SIGN_EXE +
+                                          " --chip 229 --secure 0 big.bin e.bin 2>&1");
+    EXPECT_EQ(count(once, "32768"), 1u) << once;
+}
+
 struct ReportCase {
     const char* name;
     std::vector<std::string> args;  // after "--chip N --secure M" of the image's own kind

@@ -161,7 +161,7 @@ TEST_F(Sign, FailuresSayWhyAndWriteNothing) {
         {"a text private key without its public half",
          "",
          {"--chip", "341", "--secure", "2", "--aes-key", "key.aes", "--rsa-key", "priv.txt"},
-         1,
+         2,  // a usage error: the command line lacks --rsa-pub
          "priv.txt holds no public exponent"},
         {"a 2048-bit key",
          "",
