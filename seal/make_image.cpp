@@ -84,16 +84,10 @@ int make_image(const ChipProfile& profile, SealMode mode, int chip_id) {
 
 int make_image_quietly(const char* input, const ChipProfile& profile, SealMode mode, int chip_id,
                        bool reseal, std::string* reason) {
-    // The transcript echoes the AES key's bytes as they are read: it goes into one fixed buffer,
-    // unbuffered, that is wiped afterwards (a growing one would leave copies in freed memory).
+    // The transcript echoes the AES key's bytes as they are read: it goes into one fixed buffer
+    // that is wiped afterwards (a growing one would leave copies in freed memory).
     static char transcript[65536];
-    FILE* stream = fmemopen(transcript, sizeof(transcript), "w");
-    if (stream == nullptr) {
-        *reason = "out of memory";
-        return -1;
-    }
-    setvbuf(stream, nullptr, _IONBF, 0);
-    set_transcript(stream);
+    set_transcript_buffer(transcript, sizeof(transcript));
     memset(ImageBuffer, 0, kImageSize);
     int bytes_read = 0;
     int result = read_image(input, ImageBuffer, &bytes_read) == 0 ? 0 : -1;
@@ -101,11 +95,8 @@ int make_image_quietly(const char* input, const ChipProfile& profile, SealMode m
         result == 0 && !reseal && (mode == SealMode::kAesSigned || mode == SealMode::kRsaSigned) &&
         is_sealed_image(profile, ImageBuffer, static_cast<size_t>(bytes_read));
     if (result == 0 && !sealed_twice) result = make_image(profile, mode, chip_id);
+    const size_t transcript_size = transcript_buffer_length();
     set_transcript(nullptr);
-    const long end = ftell(stream);
-    fclose(stream);
-    const size_t transcript_size =
-        end < 0 ? 0 : std::min(static_cast<size_t>(end), sizeof(transcript));
     if (sealed_twice) {
         *reason = std::string("'") + input +
                   "' is a secure image already (its secure marker, data checksum and header "
