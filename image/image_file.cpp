@@ -8,6 +8,7 @@
 
 #include "image/image_layout.hpp"
 #include "image/transcript.hpp"
+#include "platform/file_open.hpp"
 #include "platform/file_replace.hpp"
 #include "platform/file_status.hpp"
 
@@ -32,7 +33,7 @@ long file_size(FILE* file) {
 }
 
 int read_image(const char* path, uint8_t* buffer, int* bytes_read) {
-    FILE* file = fopen(path, "rb");
+    FILE* file = open_file(path, "rb");
     if (file != nullptr && is_directory(file)) {
         fclose(file);
         file = nullptr;
@@ -85,7 +86,7 @@ int write_image(const char* path, const uint8_t* buffer, size_t size) {
 }
 
 long load_image_file(const char* path) {
-    FILE* file = fopen(path, "rb");
+    FILE* file = open_file(path, "rb");
     if (file == nullptr) return -1;
     long long stat_size = 0;
     const PathKind kind = open_file_kind(file, &stat_size);

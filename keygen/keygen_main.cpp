@@ -20,6 +20,7 @@
 #include "keys/key_set.hpp"
 #include "keys/pem_keys.hpp"
 #include "keys/secret_file_mode.hpp"
+#include "platform/entry.hpp"
 #include "platform/file_status.hpp"
 #include "platform/stop_signals.hpp"
 #include "token/pkcs11_token.hpp"
@@ -73,7 +74,7 @@ int usage_error(const std::string& message) { return ::usage_error(kTool, messag
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int tool_main(int argc, char** argv) {
     keep_keys_out_of_core_files("bootseal-keygen");  // first, before any key is read
     static const option kOptions[] = {{"dir", required_argument, nullptr, 'd'},
                                       {"aes", no_argument, nullptr, 'a'},

@@ -9,6 +9,7 @@
 
 #include "image/image_file.hpp"
 #include "keys/read_key.hpp"
+#include "platform/file_open.hpp"
 #include "platform/file_status.hpp"
 #include "seal/rsa_signing.hpp"
 
@@ -24,7 +25,7 @@ std::string hex16(uint16_t value) {
 
 // Reads the raw signature: exactly kRsaBlockSize bytes. Returns "" or why not.
 std::string read_signature(const char* path, uint8_t signature[kRsaBlockSize]) {
-    FILE* file = fopen(path, "rb");
+    FILE* file = open_file(path, "rb");
     if (file != nullptr && open_file_kind(file) == PathKind::kFolder) {
         fclose(file);
         file = nullptr;

@@ -9,15 +9,16 @@
 #include "image/image_layout.hpp"
 #include "image/report_text.hpp"
 #include "image/seal_mode.hpp"
-#include "seal/attach_check.hpp"
 #include "keys/key_files.hpp"
-#include "seal/make_image.hpp"
 #include "keys/pem_keys.hpp"
-#include "token/pkcs11_token.hpp"
-#include "seal/sealing.hpp"
 #include "keys/secret_file_mode.hpp"
+#include "platform/entry.hpp"
+#include "seal/attach_check.hpp"
+#include "seal/make_image.hpp"
+#include "seal/sealing.hpp"
 #include "sign/sign_options.hpp"
 #include "sign/sign_output.hpp"
+#include "token/pkcs11_token.hpp"
 
 namespace {
 
@@ -244,7 +245,7 @@ int attach(const SignOptions& o) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int tool_main(int argc, char** argv) {
     keep_keys_out_of_core_files("bootseal-sign");  // first, before any key is read
     SignOptions options;
     // A run that asks for JSON gets one object whatever the outcome, a usage error included.

@@ -27,7 +27,7 @@ declare -A may=(
   [keygen]="platform digest image rsa keys token seal"
   [driver]="platform digest image rsa keys token seal"
 )
-os_headers='unistd\.h|fcntl\.h|termios\.h|signal\.h|csignal|sys/[a-z_/]+\.h|cpuid\.h|dirent\.h|pwd\.h|grp\.h|poll\.h|dlfcn\.h|pthread\.h|sched\.h|spawn\.h|netdb\.h|link\.h|elf\.h|syslog\.h|utime\.h|netinet/[a-z_]+\.h|arpa/[a-z_]+\.h|windows\.h|wincrypt\.h|bcrypt\.h|io\.h|direct\.h'
+os_headers='unistd\.h|fcntl\.h|termios\.h|signal\.h|csignal|sys/[a-z_/]+\.h|cpuid\.h|dirent\.h|pwd\.h|grp\.h|poll\.h|dlfcn\.h|pthread\.h|sched\.h|spawn\.h|netdb\.h|link\.h|elf\.h|syslog\.h|utime\.h|netinet/[a-z_]+\.h|arpa/[a-z_]+\.h|windows\.h|wincrypt\.h|bcrypt\.h|aclapi\.h|werapi\.h|winbase\.h|winnt\.h|io\.h|direct\.h'
 broken=0
 for room in "${!may[@]}"; do
   [ -d "$room" ] || continue

@@ -10,15 +10,16 @@
 #include <string>
 #include <vector>
 
+#include "check/image_checks.hpp"
+#include "check/image_info.hpp"
+#include "check/verify_report.hpp"
 #include "image/command_line.hpp"
 #include "image/distinct_files.hpp"
 #include "image/image_file.hpp"
 #include "image/image_layout.hpp"
 #include "image/report_text.hpp"
 #include "image/seal_mode.hpp"
-#include "check/image_checks.hpp"
-#include "check/image_info.hpp"
-#include "check/verify_report.hpp"
+#include "platform/entry.hpp"
 
 namespace {
 
@@ -114,7 +115,7 @@ int report_written(int status) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int tool_main(int argc, char** argv) {
     keep_keys_out_of_core_files("bootseal-verify");  // first, before any key is read
     static const option kOptions[] = {
         {"chip", required_argument, nullptr, 'c'}, {"secure", required_argument, nullptr, 's'},
