@@ -18,6 +18,7 @@
 #include "image/seal_mode.hpp"
 #include "keys/read_key.hpp"
 #include "platform/file_replace.hpp"
+#include "platform/printf_format.hpp"
 #include "seal/aes_cipher.hpp"
 #include "seal/key_fingerprint.hpp"
 #include "seal/rsa_signing.hpp"
@@ -29,7 +30,7 @@ namespace {
 
 constexpr size_t kDigestSize = 32;
 
-std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char* pattern, ...) BOOTSEAL_PRINTF_FORMAT(1, 2);
 std::string format(const char* pattern, ...) {
     char text[512];
     va_list args;

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "platform/printf_format.hpp"
+
 // Sends the transcript to stream (standard output until this is called).
 void set_transcript(FILE* stream);
 
@@ -18,4 +20,4 @@ void set_transcript_buffer(char* buffer, size_t size);
 size_t transcript_buffer_length();
 
 // Adds to the transcript, with printf's formats.
-int say(const char* format, ...) __attribute__((format(printf, 1, 2)));
+int say(const char* format, ...) BOOTSEAL_PRINTF_FORMAT(1, 2);

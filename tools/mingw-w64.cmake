@@ -1,11 +1,11 @@
 # SPDX-License-Identifier: Apache-2.0
-# Cross-building for 64-bit Windows with Debian's MinGW-w64 (the POSIX thread model is not
-# needed: the tools run one thread). Programs built for the host during the build, and tests,
+# Cross-building for 64-bit Windows with Debian's MinGW-w64, with the POSIX thread model (the
+# C++ library's mutexes, which GoogleTest takes). Programs built during the build, and tests,
 # run under wine.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++)
+set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
 set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32 ${BOOTSEAL_WINDOWS_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
