@@ -7,6 +7,7 @@
 
 #include "image/image_file.hpp"
 #include "image/image_layout.hpp"
+#include "image/recover_folders.hpp"
 #include "image/seal_mode.hpp"
 #include "seal/make_image.hpp"
 
@@ -18,6 +19,8 @@ int run_bootseal(int argc, char** argv) {
     }
     const char* input_path = argv[1];
     const char* output_path = argv[2];
+    // The keys are read from the working folder; what a killed run left is put right first.
+    recover_folders("bootseal", {".", output_path});
     printf("bootseal version : 2018-0320-1.0006\r\n");
 
     int chip_id = 0;

@@ -120,15 +120,17 @@ void free_made_keys(MadeKeys* made) {
     rsa_key_free(&made->key);
 }
 
-void print_key_set_report(KeyFile* const* wanted, size_t count, const MadeKeys& made) {
-    for (size_t i = 0; i < count; ++i) {
-        printf("wrote %s%s\n", wanted[i]->path.c_str(),
-               wanted[i]->mode == 0600 ? " (mode 0600)" : "");
+void print_key_set_report(const KeyFile keys[kKeySetFiles], const MadeKeys& made) {
+    for (size_t i = 0; i < kKeySetFiles; ++i) {
+        if (keys[i].wanted) {
+            printf("wrote %s%s\n", keys[i].path.c_str(),
+                   keys[i].mode == 0600 ? " (mode 0600)" : "");
+        }
     }
-    for (size_t i = 0; i < count; ++i) {
-        if (wanted[i]->kept) {
-            printf("kept the replaced %s as %s%s\n", wanted[i]->path.c_str(),
-                   wanted[i]->path.c_str(), kBackupSuffix);
+    for (size_t i = 0; i < kKeySetFiles; ++i) {
+        if (keys[i].kept) {
+            printf("kept the replaced %s as %s%s\n", keys[i].path.c_str(), keys[i].path.c_str(),
+                   kBackupSuffix);
         }
     }
     if (made.made_in_token) {

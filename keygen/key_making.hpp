@@ -44,5 +44,5 @@ int make_keys(const KeyOrigin& origin, MadeKeys* made);
 // Wipes and frees the keys of a run.
 void free_made_keys(MadeKeys* made);
 
-// Prints what a run wrote (count files of wanted), what it kept and what its modulus is.
-void print_key_set_report(KeyFile* const* wanted, size_t count, const MadeKeys& made);
+// Prints what a run wrote (the wanted files of the set), what it kept and what its modulus is.
+void print_key_set_report(const KeyFile keys[kKeySetFiles], const MadeKeys& made);

@@ -11,6 +11,7 @@
 
 #include "image/command_line.hpp"
 #include "image/distinct_files.hpp"
+#include "image/recover_folders.hpp"
 #include "image/report_text.hpp"
 #include "keygen/key_making.hpp"
 #include "keygen/output_folder.hpp"
@@ -208,6 +209,9 @@ int tool_main(int argc, char** argv) {
                                    "a PIN");
     }
     if (list_keys) return print_token_keys("bootseal-keygen", token_uri);
+    // One run at a time looks at and writes the set: a second waits, then sees the first's keys.
+    bool locked = false;
+    if (!lock_and_recover_folder(kTool, dir, &locked)) return 1;
     std::string refusal;
     if (!check_key_set_outputs(keys, force, &refusal)) {
         fprintf(stderr, "bootseal-keygen: %s\n", refusal.c_str());
@@ -217,6 +221,12 @@ int tool_main(int argc, char** argv) {
     // Before any key is made: a pair made in a token has nowhere to go otherwise.
     bool folder_created = false;
     if (prepare_output_folder("bootseal-keygen", dir, &folder_created) != 0) return 1;
+    if (!locked && (!lock_and_recover_folder(kTool, dir, &locked) ||
+                    !check_key_set_outputs(keys, force, &refusal))) {
+        if (!refusal.empty()) fprintf(stderr, "bootseal-keygen: %s\n", refusal.c_str());
+        if (folder_created) remove_created_folder("bootseal-keygen", dir);
+        return 1;
+    }
 
     KeyOrigin origin;
     origin.from_pem = from_pem;
@@ -232,19 +242,14 @@ int tool_main(int argc, char** argv) {
         fprintf(stderr, "bootseal-keygen: %s\n", why.c_str());
         status = 1;
     }
-    KeyFile* wanted[kKeySetFiles];
-    size_t count = 0;
-    for (KeyFile& file : keys) {
-        if (file.wanted) wanted[count++] = &file;
-    }
     // A stop signal held while the pair was made is answered before the files are put in place.
     bool written = status == 0 && !(made.made_in_token && held_stop_signal() != 0);
-    if (written && !write_key_set(wanted, count, &why)) {
+    if (written && !write_key_set(dir, keys, &why)) {
         fprintf(stderr, "bootseal-keygen: %s\n", why.c_str());
         written = false;
     }
     if (written) {
-        print_key_set_report(wanted, count, made);
+        print_key_set_report(keys, made);
         if (!output_written(kTool, "the report", "the key files were written")) status = 1;
     } else {
         if (made.made_in_token) status = undo_token_key("bootseal-keygen");

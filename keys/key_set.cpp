@@ -41,6 +41,13 @@ std::string key_lines(const char* const* names, const mbedtls_mpi* const* values
     return out;
 }
 
+// Whether the file keys[i] belongs to what a run replaces: every file of the pair, whatever
+// forms the run writes (no folder holds two pairs), and aes.txt only when the run writes one.
+// An AES key moved aside unasked would leave bootseal to seal with the public built-in key.
+bool in_replaced_set(const KeyFile keys[kKeySetFiles], size_t i) {
+    return keys[i].wanted || i != kAesKeyFile;
+}
+
 }  // namespace
 
 std::string format_rsa_private(const RsaKeyContext& key) {
@@ -67,7 +74,9 @@ void plan_key_set(const std::string& dir, bool in_token, bool with_aes, bool wit
 bool check_key_set_outputs(const KeyFile keys[kKeySetFiles], bool force, std::string* why) {
     for (size_t i = 0; i < kKeySetFiles; ++i) {
         const KeyFile& file = keys[i];
-        if (!file.wanted || path_kind(file.path.c_str()) == PathKind::kNothing) continue;
+        if (!in_replaced_set(keys, i) || path_kind(file.path.c_str()) == PathKind::kNothing) {
+            continue;
+        }
         if (!force) {
             *why = "'" + file.path + "' exists; nothing written (use --force to replace it)";
             return false;
@@ -107,28 +116,40 @@ bool fill_key_set(KeyFile keys[kKeySetFiles], const RsaKeyContext& key,
     return true;
 }
 
-bool write_key_set(KeyFile* const* keys, size_t count, std::string* why) {
+bool write_key_set(const std::string& dir, KeyFile keys[kKeySetFiles], std::string* why) {
     StagedFile staged[kKeySetFiles];
-    for (size_t i = 0; i < count; ++i) {
-        const WriteResult result =
-            stage_file(&staged[i], keys[i]->path.c_str(),
-                       reinterpret_cast<const uint8_t*>(keys[i]->text.data()), keys[i]->text.size(),
-                       keys[i]->mode, FileMode::kExact);
+    KeyFile* order[kKeySetFiles];
+    size_t count = 0;
+    for (size_t i = 0; i < kKeySetFiles; ++i) {
+        KeyFile* key = &keys[i];
+        key->kept = false;
+        WriteResult result;
+        if (key->wanted) {
+            result = stage_file(&staged[count], key->path.c_str(),
+                                reinterpret_cast<const uint8_t*>(key->text.data()),
+                                key->text.size(), key->mode, FileMode::kExact);
+        } else if (in_replaced_set(keys, i) && path_kind(key->path.c_str()) != PathKind::kNothing) {
+            result = stage_move_aside(&staged[count], key->path.c_str());
+        } else {
+            continue;
+        }
+        order[count] = key;
         if (result != WriteResult::kWritten) {
-            *why = "cannot write '" + keys[i]->path + "': " + staged_file_reason(staged[i]) +
+            *why = "cannot write '" + key->path + "': " + staged_file_reason(staged[count]) +
                    "; nothing written";
-            abandon_files(staged, i);
+            abandon_files(staged, count);
             return false;
         }
+        ++count;
     }
     size_t failed = 0;
-    if (!commit_files(staged, count, kBackupSuffix, &failed)) {
-        *why = "cannot put '" + keys[failed]->path +
+    if (!commit_file_set(dir.c_str(), staged, count, kBackupSuffix, &failed)) {
+        *why = "cannot put '" + order[failed]->path +
                "' in place: " + staged_file_reason(staged[failed]) +
                "; the key files are as they were";
         return false;
     }
-    for (size_t i = 0; i < count; ++i) keys[i]->kept = !staged[i].backup_path.empty();
+    for (size_t i = 0; i < count; ++i) order[i]->kept = !staged[i].backup_path.empty();
     return true;
 }
 

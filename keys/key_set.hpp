@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // A key set: the files of a key pair (and an AES key) in the forms the tools read, written as one
-// set: all or none, a replaced file kept as FILE.old.
+// set: all or none, a replaced file kept as FILE.old, and no file of an older set left beside it.
 #pragma once
 
 #include <cstddef>
@@ -17,13 +17,14 @@ struct KeyFile {
     std::string path;
     std::string text;
     unsigned mode;
-    bool kept;    // the file it replaced was kept as path + kBackupSuffix
+    bool kept;    // its old file went to path + kBackupSuffix (replaced, or left out of the set)
     bool wanted;  // this run writes it
 };
 
 // The key files of a set in the order they are written and reported: rsa_priv.txt,
 // rsa_pub.txt, aes.txt, private.pem and public.pem.
 constexpr size_t kKeySetFiles = 5;
+constexpr size_t kAesKeyFile = 2;  // its index
 
 // The files of a run into dir: the private ones only when the key is not in a token, aes.txt
 // with with_aes, the PEM pair with with_pem.
@@ -37,8 +38,9 @@ std::string format_rsa_private(const RsaKeyContext& key);
 // The two lines N and E of rsa_pub.txt; "" when a value cannot be written.
 std::string format_rsa_public(const RsaKeyContext& key);
 
-// Whether the wanted files may be written: an existing one only with force, and only when no
-// earlier replacement is kept beside it. Returns false with the reason in *why.
+// Whether the set may be written: where any file of a set is (one this run writes or not: two
+// pairs must not share a folder), only with force, and only when no earlier replacement is kept
+// beside it. Returns false with the reason in *why.
 bool check_key_set_outputs(const KeyFile keys[kKeySetFiles], bool force, std::string* why);
 
 // Fills the texts of the wanted files from the key and the AES key. Returns false with the
@@ -46,10 +48,12 @@ bool check_key_set_outputs(const KeyFile keys[kKeySetFiles], bool force, std::st
 bool fill_key_set(KeyFile keys[kKeySetFiles], const RsaKeyContext& key,
                   const unsigned char aes_key[16], std::string* why);
 
-// Writes and flushes every key file first and only then puts them all in place; a replaced
-// file is kept as PATH.old. If any step fails, every file is as it was before the run, and
-// false is returned with the reason in *why.
-bool write_key_set(KeyFile* const* keys, size_t count, std::string* why);
+// Writes and flushes every wanted key file first and only then puts them all in place in dir,
+// whose lock the caller holds (lock_folder); a replaced file is kept as PATH.old, and so is a
+// file of the set that this run does not write. If any step fails, every file is as it was
+// before the run, and false is returned with the reason in *why; if the run is killed, the
+// next recovery of dir (recover_folder) makes it so, or finishes the set.
+bool write_key_set(const std::string& dir, KeyFile keys[kKeySetFiles], std::string* why);
 
 // Wipes the texts of the set.
 void wipe_key_set(KeyFile keys[kKeySetFiles]);

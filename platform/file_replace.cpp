@@ -11,6 +11,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
+
+#include "platform/set_journal.hpp"
 
 namespace {
 
@@ -189,6 +192,28 @@ bool may_replace(StagedFile* file) {
     return false;
 }
 
+// Gives the unnamed file of a staged file a temporary name beside its target.
+bool name_temporary(StagedFile* file) {
+    for (int attempt = 0; file->temp_path.empty(); ++attempt) {
+        const std::string name = temporary_name(file->target, attempt);
+        if (attempt == 100 || !register_temporary(name)) {
+            file->error = EEXIST;
+            return false;
+        }
+        if (link_unnamed(file->fd, name) == 0) {
+            file->temp_path = name;
+        } else {
+            const int error = errno;
+            forget_temporary(name);
+            if (error != EEXIST) {
+                file->error = error;
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 // Puts one staged file in place over its target.
 bool name_file(StagedFile* file) {
     if (file->fd >= 0) {
@@ -201,23 +226,7 @@ bool name_file(StagedFile* file) {
             // Something took the name meanwhile: replace it below, if it may be replaced.
         }
         // linkat cannot replace a file: name it beside the target, then rename it over.
-        for (int attempt = 0; file->temp_path.empty(); ++attempt) {
-            const std::string name = temporary_name(file->target, attempt);
-            if (attempt == 100 || !register_temporary(name)) {
-                file->error = EEXIST;
-                return false;
-            }
-            if (link_unnamed(file->fd, name) == 0) {
-                file->temp_path = name;
-            } else {
-                const int error = errno;
-                forget_temporary(name);
-                if (error != EEXIST) {
-                    file->error = error;
-                    return false;
-                }
-            }
-        }
+        if (!name_temporary(file)) return false;
     }
     if (!may_replace(file)) {
         file->error = errno;
@@ -436,4 +445,142 @@ WriteResult replace_file(const char* path, const uint8_t* data, size_t size, uns
     if (staged != WriteResult::kWritten) return staged;
     return commit_files(&file, 1, nullptr, nullptr) ? WriteResult::kWritten
                                                     : WriteResult::kWriteFailed;
+}
+
+WriteResult stage_move_aside(StagedFile* file, const char* path) {
+    *file = StagedFile();
+    file->target = path;
+    file->move_aside = true;
+    file->existed = true;
+    struct stat existing;
+    if (stat(path, &existing) != 0) {
+        file->error = errno;
+        return WriteResult::kCannotOpen;
+    }
+    if (S_ISDIR(existing.st_mode)) {
+        file->error = EISDIR;
+        return WriteResult::kCannotOpen;
+    }
+    if (!S_ISREG(existing.st_mode)) {
+        refuse_special(file, existing.st_mode);
+        return WriteResult::kCannotOpen;
+    }
+    char resolved[PATH_MAX];
+    if (realpath(path, resolved) != nullptr) file->target = resolved;
+    return WriteResult::kWritten;
+}
+
+namespace {
+
+// Puts the journal of entries in folder whole: written and flushed with no name, named, and the
+// name flushed. Returns 0 or errno.
+int put_journal(const std::string& folder, const std::vector<JournalEntry>& entries) {
+    const std::string bytes = format_set_journal(entries);
+    StagedFile journal;
+    if (stage_file(&journal, set_journal_path(folder).c_str(),
+                   reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), 0600,
+                   FileMode::kExact) != WriteResult::kWritten) {
+        return journal.error != 0 ? journal.error : EIO;
+    }
+    if (journal.existed || !name_file(&journal)) {
+        abandon_files(&journal, 1);
+        return journal.existed ? EEXIST : journal.error;
+    }
+    close_staged(&journal);
+    const int error = flush_folder(folder);
+    if (error != 0) unlink(set_journal_path(folder).c_str());
+    return error;
+}
+
+// Takes one step of a journaled set: the new file over its target, or the old file's name away.
+bool take_step(StagedFile* file) {
+    if (file->move_aside) {
+        if (unlink(file->target.c_str()) == 0) return true;
+    } else if (may_replace(file) && rename(file->temp_path.c_str(), file->target.c_str()) == 0) {
+        return true;
+    }
+    if (file->error == 0) file->error = errno;
+    return false;
+}
+
+}  // namespace
+
+bool commit_file_set(const char* folder, StagedFile* files, size_t count, const char* backup_suffix,
+                     size_t* failed_index) {
+    sigset_t previous;
+    hold_signals(&previous);
+    size_t failed = count;
+    // Every new file gets a name first, so that the journal can say where each one is.
+    for (size_t i = 0; i < count && failed == count; ++i) {
+        if (!files[i].move_aside && files[i].temp_path.empty() && !name_temporary(&files[i])) {
+            failed = i;
+        }
+    }
+    std::vector<JournalEntry> entries;
+    for (size_t i = 0; i < count; ++i) {
+        entries.push_back({files[i].target, files[i].temp_path,
+                           files[i].existed ? files[i].target + backup_suffix : std::string()});
+    }
+    if (failed == count) {
+        const int error = put_journal(folder, entries);
+        if (error != 0) {
+            files[0].error = error;
+            failed = 0;
+        }
+    }
+    const bool journaled = failed == count;
+    // The backups are second names of the old files: no instant passes with a target nameless.
+    for (size_t i = 0; i < count && failed == count; ++i) {
+        if (!files[i].existed) continue;
+        if (link(files[i].target.c_str(), entries[i].backup.c_str()) == 0) {
+            files[i].backup_path = entries[i].backup;
+        } else {
+            files[i].error = errno;
+            failed = i;
+        }
+    }
+    for (size_t i = 0; i < count && failed == count; ++i) {
+        if (!take_step(&files[i])) failed = i;
+    }
+    if (journaled && failed != count) {
+        // Undoing is recorded before it starts, so that a run killed while it undoes is undone
+        // on by the next one, never taken for a set put in place.
+        const std::string journal = set_journal_path(folder), undo = set_undo_path(folder);
+        const bool marked = rename(journal.c_str(), undo.c_str()) == 0;
+        if (marked) flush_folder(folder);
+        std::string not_back;
+        const int error = undo_set_steps(entries, &not_back);
+        if (error != 0) {
+            // The journal stays: the next run in the folder tries again.
+            fprintf(stderr, "cannot put back the old '%s': %s\n", not_back.c_str(),
+                    strerror(error));
+        } else {
+            unlink((marked ? undo : journal).c_str());
+        }
+    }
+    for (size_t i = 0; i < count; ++i) {
+        if (failed != count) {
+            files[i].backup_path.clear();
+            if (files[i].fd >= 0) close(files[i].fd);
+            files[i].fd = -1;
+        } else {
+            close_staged(&files[i]);
+        }
+        forget_temporary(files[i].temp_path);
+        files[i].temp_path.clear();
+    }
+    if (journaled) {
+        for (size_t i = 0; i < count; ++i) {
+            if (i == 0 || folder_of(files[i].target) != folder_of(files[i - 1].target)) {
+                sync_folder(files[i].target);
+            }
+        }
+        if (failed == count) unlink(set_journal_path(folder).c_str());
+        flush_folder(folder);
+    } else {
+        for (size_t i = 0; i < count; ++i) unlink(entries[i].temp.c_str());
+    }
+    release_signals(&previous);
+    if (failed_index != nullptr) *failed_index = failed;
+    return failed == count;
 }

@@ -22,6 +22,7 @@ struct StagedFile {
     int fd = -1;              // the flushed file while it has no name, else -1
     std::string temp_path;    // its temporary name, when it has one
     bool existed = false;     // target held a file when the stage began
+    bool move_aside = false;  // no new file: the old one only goes to its backup name
     std::string backup_path;  // where the replaced file was kept, when commit_files kept it
     int error = 0;            // errno of the step that failed
     const char* refused_kind = nullptr;  // "a character device"...: what stood at the target
@@ -42,6 +43,19 @@ WriteResult stage_file(StagedFile* file, const char* path, const uint8_t* data, 
 // were already replaced get their old files back, and every file is as it was before;
 // failed_index receives the file whose step failed. Returns true when all were named.
 bool commit_files(StagedFile* files, size_t count, const char* backup_suffix, size_t* failed_index);
+
+// Stages moving the regular file at path to its backup name, with no new file in its place: a
+// file of a set that the set no longer has. Refuses (kCannotOpen) what stage_file refuses.
+WriteResult stage_move_aside(StagedFile* file, const char* path);
+
+// Names a set of staged files in folder as commit_files does with backup_suffix, so that a kill
+// at any instant leaves what recover_folder (platform/folder_recovery.hpp) makes the old set or
+// the new one: every file is given a name beside its target, and a journal of the steps is put
+// in folder whole and flushed, before the first old file gets its backup name; the journal
+// goes once the set is in place, or once it is undone after a failed step. The caller holds
+// folder's lock (lock_folder).
+bool commit_file_set(const char* folder, StagedFile* files, size_t count, const char* backup_suffix,
+                     size_t* failed_index);
 
 // Drops staged files that will not be named.
 void abandon_files(StagedFile* files, size_t count);

@@ -25,7 +25,10 @@ bool can_write_into(const char* dir) {
     int fd = open(dir, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     if (fd >= 0) return close(fd) == 0;
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
-    const std::string probe = std::string(dir) + "/.bootseal-probe-" + std::to_string(getpid());
+    // Named as the temporaries are, so that a run killed before it is dropped leaves nothing
+    // that the next run does not remove (platform/folder_recovery.hpp).
+    const std::string probe =
+        std::string(dir) + "/.bootseal." + std::to_string(getpid()) + ".999.tmp";
     fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) return false;
     const int error = close(fd) == 0 ? 0 : errno;

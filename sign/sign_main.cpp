@@ -7,6 +7,7 @@
 #include "image/command_line.hpp"
 #include "image/distinct_files.hpp"
 #include "image/image_layout.hpp"
+#include "image/recover_folders.hpp"
 #include "image/report_text.hpp"
 #include "image/seal_mode.hpp"
 #include "keys/key_files.hpp"
@@ -268,5 +269,7 @@ int tool_main(int argc, char** argv) {
     if (!dash.empty()) return usage_error(kTool, dash);
     const std::string shared = shared_file_message(paths, count, 0, 1);
     if (!shared.empty()) return usage_error(kTool, shared);
+    recover_folders(kTool,
+                    {o.output, o.to_sign, o.aes_key, token ? nullptr : o.rsa_key, o.rsa_pub});
     return options.attach != nullptr ? attach(options) : seal(options);
 }

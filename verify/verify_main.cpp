@@ -17,6 +17,7 @@
 #include "image/distinct_files.hpp"
 #include "image/image_file.hpp"
 #include "image/image_layout.hpp"
+#include "image/recover_folders.hpp"
 #include "image/report_text.hpp"
 #include "image/seal_mode.hpp"
 #include "platform/entry.hpp"
@@ -230,6 +231,8 @@ int tool_main(int argc, char** argv) {
     if (clash.empty()) clash = shared_file_message(paths, count);
     if (!clash.empty()) return usage_error(clash.c_str());
 
+    recover_folders("bootseal-verify", {decrypt_path, aes_key, rsa_pub,
+                                        aes_key && rsa_pub ? nullptr : key_dir.c_str()});
     const long size = load_image_file(image_path);
     if (size < 0) return cannot_read(report);
     VerifyOutcome outcome;

@@ -1,0 +1,40 @@
+// SPDX-License-Identifier: Apache-2.0
+// The journal of a set of files being put in place: written whole before the first name
+// changes, it lets a later run finish the set or put the old files back after a kill at any
+// instant.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// One file of a set, as the journal records it. The steps, in order: every backup is linked to
+// its old file, then every temp is renamed over its target and every target with no temp is
+// unlinked (its old file lives on under backup).
+struct JournalEntry {
+    std::string target;  // the path replaced
+    std::string temp;    // the new file's name until it is renamed over target; "" when none
+    std::string backup;  // the old file's second name; "" when target held no file
+};
+
+// The journal of the set in folder, and its name once the set is being undone.
+std::string set_journal_path(const std::string& folder);
+std::string set_undo_path(const std::string& folder);
+
+// The journal's bytes: a header, three NUL-ended fields per entry (one entry at least), and an
+// end mark, so that a journal cut short is told from a whole one.
+std::string format_set_journal(const std::vector<JournalEntry>& entries);
+
+// Reads journal bytes back. Returns false when they are not a whole journal.
+bool parse_set_journal(const std::string& bytes, std::vector<JournalEntry>* entries);
+
+// Whether every step of the set was done: every temp renamed, every target with no temp gone.
+bool set_steps_done(const std::vector<JournalEntry>& entries);
+
+// Puts the old file of every entry back and drops the new ones, from whatever step the set
+// reached; done again, it changes nothing more. Returns 0, or the errno of a step that failed
+// with *failed naming its file (the others are still undone).
+int undo_set_steps(const std::vector<JournalEntry>& entries, std::string* failed);
+
+// Flushes the names in folder to disk. Returns 0 or errno.
+int flush_folder(const std::string& folder);
