@@ -71,18 +71,18 @@ struct KeySource {
 KeySource load_key(const VerifyRequest& request, const ChipProfile& profile,
                    uint8_t key[kAesKeySize]) {
     const std::string& path = request.aes_path;
-    bool absent = false;
-    FILE* file = open_optional_key_file(path.c_str(), &absent);
-    if (file == nullptr && (!absent || request.aes_named)) {
+    const AesKeyRead read = read_aes_key_file(path.c_str(), false, key);
+    if (read == AesKeyRead::kUnopenable || (read == AesKeyRead::kAbsent && request.aes_named)) {
         return {false, false, path + " cannot be opened: " + strerror(errno)};
     }
-    if (file == nullptr) {
+    if (read == AesKeyRead::kAbsent) {
         default_aes_key(profile.reversed_default_key, key);
         return {true, true, "the built-in default key (public)"};
     }
-    const int result = parse_aes_key(file, key);
-    fclose(file);
-    if (result != 0) return {false, false, path + " does not hold a 32-digit hexadecimal key"};
+    if (read == AesKeyRead::kNoKey) {
+        return {false, false, path + " does not hold a 32-digit hexadecimal key"};
+    }
+    if (read != AesKeyRead::kKey) return {false, false, aes_key_refusal(path.c_str(), read)};
     return {true, false, path};
 }
 

@@ -163,7 +163,8 @@ int tool_main(int argc, char** argv) {
     if (passphrase_file != nullptr && from_pem == nullptr) {
         return usage_error("--passphrase-file needs --from-pem");
     }
-    if (passphrase_file != nullptr && path_kind(passphrase_file) != PathKind::kRegular) {
+    // A pipe (--passphrase-file <(...)) is a file here too; a folder or nothing is not.
+    if (passphrase_file != nullptr && !named_path_exists(passphrase_file, false)) {
         return usage_error(std::string("--passphrase-file names no file: '") + passphrase_file +
                            "'");
     }

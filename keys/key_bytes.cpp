@@ -6,10 +6,12 @@
 
 #include <cstring>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "keys/key_reader.hpp"
-#include "rsa/secret_marks.hpp"
 #include "keys/secret_text.hpp"
+#include "rsa/secret_marks.hpp"
 
 KeyFileFormat key_bytes_format(const char* data, size_t size, size_t* pem_start) {
     // The bytes may be a private key's, marked secret: what decides the format is made public
@@ -37,7 +39,27 @@ KeyFileFormat key_bytes_format(const char* data, size_t size, size_t* pem_start)
     return KeyFileFormat::kText;
 }
 
+namespace {
+
+// The formats of the key files read so far, by path: a handful in any run.
+std::vector<std::pair<std::string, KeyFileFormat>> formats_read;
+
+}  // namespace
+
+void record_key_file_format(const char* path, KeyFileFormat format) {
+    for (auto& known : formats_read) {
+        if (known.first == path) {
+            known.second = format;
+            return;
+        }
+    }
+    formats_read.emplace_back(path, format);
+}
+
 KeyFileFormat key_file_format(const char* path) {
+    for (const auto& known : formats_read) {
+        if (known.first == path) return known.second;
+    }
     // Read as the private key readers read it: into a buffer of this step, marked secret, wiped.
     KeyFileBytes file;
     KeyFileFormat format = KeyFileFormat::kText;
@@ -46,17 +68,6 @@ KeyFileFormat key_file_format(const char* path) {
     }
     wipe_key_file(&file);
     return format;
-}
-
-bool read_key_file_bytes(const char* path, std::string* bytes, std::string* why) {
-    KeyFileBytes file;
-    const int read = read_key_file(path, &file);
-    const bool whole = read == 0 && !file.too_large;
-    // With the terminating NUL, which the PEM parser needs.
-    if (whole) bytes->assign(reinterpret_cast<const char*>(file.data), file.size + 1);
-    if (!whole) *why = key_file_failure(path, read);
-    wipe_key_file(&file);
-    return whole;
 }
 
 bool decode_pem_block(const char* data, size_t size, std::string* label, std::string* der) {

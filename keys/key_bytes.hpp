@@ -18,13 +18,12 @@ enum class KeyFileFormat {
 // offset of the first "-----BEGIN" line.
 KeyFileFormat key_bytes_format(const char* data, size_t size, size_t* pem_start);
 
-// The format of the key file at path; a file that cannot be read is kText, whose reader says why.
+// The format of the key file at path: the one its last read in this run was in (a pipe gives
+// its bytes once), else read now; a file that cannot be read is kText, whose reader says why.
 KeyFileFormat key_file_format(const char* path);
 
-// Reads the whole key file (at most 64 KiB) into *bytes, and a NUL after it, for the questions
-// of a refusal; keys themselves are read by key_reader.hpp into fixed buffers. Returns false
-// with the reason in *why.
-bool read_key_file_bytes(const char* path, std::string* bytes, std::string* why);
+// Notes the format the key file at path was read in, for key_file_format.
+void record_key_file_format(const char* path, KeyFileFormat format);
 
 // Decodes the first PEM block in data into *der (which the caller wipes), its armour's name
 // ("PRIVATE KEY", "CERTIFICATE" ...) into *label. Returns false when there is none to decode.

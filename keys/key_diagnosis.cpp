@@ -160,9 +160,10 @@ std::string explain(const std::string& bytes, const char* path, bool want_privat
 
 }  // namespace
 
-std::string explain_key_refusal(const char* path, bool want_private, int parse_code) {
-    std::string bytes, why;
-    if (!read_key_file_bytes(path, &bytes, &why)) return why;
+std::string explain_key_refusal(const KeyFileBytes& file, const char* path, bool want_private,
+                                int parse_code) {
+    // With the terminating NUL, which the PEM parser needs.
+    std::string bytes(reinterpret_cast<const char*>(file.data), file.size + 1);
     const std::string reason = explain(bytes, path, want_private, parse_code);
     mbedtls_platform_zeroize(&bytes[0], bytes.size());
     return reason;

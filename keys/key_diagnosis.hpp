@@ -7,10 +7,14 @@
 #include <cstdint>
 #include <string>
 
-// The reason, with the path, that the file at path gives no RSA private key (want_private) or
-// public key. parse_code is the key parser's code for the file (0 when it was not parsed); it
-// says, when nothing else does, whether the file was damaged or the passphrase wrong.
-std::string explain_key_refusal(const char* path, bool want_private, int parse_code);
+#include "keys/key_reader.hpp"
+
+// The reason, with the path, that the key file at path, whose bytes are in file (read once:
+// a pipe gives them once), gives no RSA private key (want_private) or public key. parse_code is
+// the key parser's code for the file (0 when it was not parsed); it says, when nothing else
+// does, whether the file was damaged or the passphrase wrong.
+std::string explain_key_refusal(const KeyFileBytes& file, const char* path, bool want_private,
+                                int parse_code);
 
 // The name of the algorithm of the PrivateKeyInfo or SubjectPublicKeyInfo in der ("RSA",
 // "Ed25519", "EC" ...), or nullptr when it is neither or names another.

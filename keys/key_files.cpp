@@ -3,10 +3,8 @@
 
 #include <mbedtls/platform_util.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -18,35 +16,31 @@
 
 namespace {
 
-constexpr size_t kTokenBufferSize = 1024;
-constexpr size_t kKeyHexLength = 2 * kAesKeySize;
-
 KeySources sources;
 bool public_key_missing = false;  // the last run's private key held no E, and no file was named
 
-// Reads the next blank-separated token into buffer (cleared first, at most size - 1 characters
-// kept) and returns its full length; 0 at the end of the file.
-size_t read_token(FILE* file, char* buffer, size_t size) {
-    memset(buffer, 0, size);
-    int c = fgetc(file);
-    while (c != EOF && isspace(c)) c = fgetc(file);
-    size_t length = 0;
-    while (c != EOF && !isspace(c)) {
-        if (length + 1 < size) buffer[length] = static_cast<char>(c);
-        ++length;
-        c = fgetc(file);
-    }
-    return length;
+// The key's bytes as the transcript echoes them, and the line end.
+void say_key_bytes(const char* byte_format, const uint8_t key[kAesKeySize]) {
+    for (size_t i = 0; i < kAesKeySize; ++i) say(byte_format, key[i]);
+    say("\r\n");
 }
 
-// A key is exactly 32 hexadecimal digits; a sign, "0x" or any other character is refused rather
-// than silently turned into zero bits of a key nobody chose.
-bool is_key_token(const char* token, size_t length) {
-    if (length != kKeyHexLength) return false;
-    for (size_t i = 0; i < length; ++i) {
-        if (!isxdigit(static_cast<unsigned char>(token[i]))) return false;
+// The lines that say why the half of the key at path was not read (result, not 0), as the
+// run's transcript gives them; errno is the reader's.
+std::string key_failure_lines(const char* path, int result, const KeyReading& reading) {
+    char line[256];
+    if (result == kRsaFileMissing && sources.pem_keys) {
+        return std::string(" failed\n  ! cannot open '") + path + "': " + strerror(errno) + "\n\n";
     }
-    return true;
+    if (result == kRsaFileMissing) {
+        return std::string(" failed\n  ! Could not open ") + path +
+               "\n  ! Please run rsa_genkey first\n\n";
+    }
+    // The companions name any file: say what it is rather than the reader's code.
+    if (sources.pem_keys) return " failed\n  ! " + reading.why + "\n\n";
+    snprintf(line, sizeof(line), " failed\n  ! mbedtls_mpi_read_file returned %d\n\n",
+             reading.text_code);
+    return line;
 }
 
 // Reads the half of the key at path in the forms the sources allow, printing the reason of a
@@ -55,39 +49,51 @@ int load_rsa_half(const char* path, KeyHalf half, RsaKeyContext* context) {
     KeyReading reading;
     const int result = read_rsa_key(path, half, sources.pem_keys ? KeyForms::kAny : KeyForms::kText,
                                     context, &reading);
-    if (result == kRsaFileMissing && sources.pem_keys) {
-        say(" failed\n  ! cannot open '%s': %s\n\n", path, strerror(errno));
-    } else if (result == kRsaFileMissing) {
-        say(" failed\n  ! Could not open %s\n  ! Please run rsa_genkey first\n\n", path);
-    } else if (result != 0 && sources.pem_keys) {
-        // The companions name any file: say what it is rather than the reader's code.
-        say(" failed\n  ! %s\n\n", reading.why.c_str());
-    } else if (result != 0) {
-        say(" failed\n  ! mbedtls_mpi_read_file returned %d\n\n", reading.text_code);
-    }
+    if (result != 0) say("%s", key_failure_lines(path, result, reading).c_str());
     return result == 0 ? 0 : -1;
 }
 
 }  // namespace
 
-int parse_aes_key(FILE* file, uint8_t key[kAesKeySize]) {
-    // Unbuffered: no copy of the key's text in a buffer the C library frees unwiped. The file is
-    // a line long; reading it a byte at a time costs nothing.
-    setvbuf(file, nullptr, _IONBF, 0);
-    char token[kTokenBufferSize];
-    size_t length = read_token(file, token, sizeof(token));
-    while (length > 0 && token[0] == '#') length = read_token(file, token, sizeof(token));
-    int result = -1;
-    if (is_key_token(token, length)) {
-        for (size_t i = 0; i < kAesKeySize; ++i) {
-            char pair[3] = {token[2 * i], token[2 * i + 1], '\0'};
-            key[i] = static_cast<uint8_t>(strtol(pair, nullptr, 16) & 0xFF);
-            mbedtls_platform_zeroize(pair, sizeof(pair));
-        }
-        result = 0;
+AesKeyRead read_aes_key_file(const char* path, bool first_part, uint8_t key[kAesKeySize]) {
+    // Read once and whole into a buffer of this step, then parsed: a pipe gives its bytes once,
+    // and a file far too large is refused after its first 64 KiB.
+    KeyFileBytes file;
+    const int read = read_key_file(path, &file);
+    int error = errno;
+    AesKeyRead result = AesKeyRead::kUnreadable;
+    if (read == kKeyFileMissing) {
+        result =
+            error == ENOENT && nothing_at(path) ? AesKeyRead::kAbsent : AesKeyRead::kUnopenable;
+    } else if (read == 0 && file.too_large && !first_part) {
+        result = AesKeyRead::kTooLarge;
+    } else if (read == 0) {
+        const int parsed = parse_aes_text(file, key);
+        result = parsed == 0           ? AesKeyRead::kKey
+                 : parsed == kAesNoKey ? AesKeyRead::kNoKey
+                                       : AesKeyRead::kByteOrderMark;
     }
-    mbedtls_platform_zeroize(token, sizeof(token));
+    wipe_key_file(&file);
+    errno = error;
     return result;
+}
+
+std::string aes_key_refusal(const char* path, AesKeyRead read) {
+    const std::string file = std::string("'") + path + "'";
+    switch (read) {
+        case AesKeyRead::kUnreadable:
+            return key_file_failure(path, kKeyFileReadError);
+        case AesKeyRead::kTooLarge:
+            return key_file_failure(path, 0);
+        case AesKeyRead::kByteOrderMark:
+            return file +
+                   " starts with a UTF-8 byte-order mark (the bytes EF BB BF that Notepad writes): "
+                   "save it as plain text without one";
+        default:
+            return file +
+                   " holds no AES-128 key: its first word that is not a comment (a word starting "
+                   "with #) must be exactly 32 hexadecimal digits";
+    }
 }
 
 int read_rsa_file(const char* path, mbedtls_mpi* const* values, size_t count, size_t public_count) {
@@ -104,7 +110,7 @@ int read_rsa_file(const char* path, mbedtls_mpi* const* values, size_t count, si
     return result;
 }
 
-int read_rsa_public_quietly(mbedtls_mpi* n, mbedtls_mpi* e) {
+int read_rsa_public_quietly(mbedtls_mpi* n, mbedtls_mpi* e, std::string* failure) {
     const char* path = sources.rsa_public_path;
     if (path == nullptr) return -1;
     RsaKeyContext key;
@@ -112,22 +118,11 @@ int read_rsa_public_quietly(mbedtls_mpi* n, mbedtls_mpi* e) {
     KeyReading reading;
     int result = read_rsa_key(path, KeyHalf::kPublic,
                               sources.pem_keys ? KeyForms::kAny : KeyForms::kText, &key, &reading);
+    if (result != 0 && failure != nullptr) *failure = key_failure_lines(path, result, reading);
     if (result == 0) result = mbedtls_mpi_copy(n, &key.N);
     if (result == 0) result = mbedtls_mpi_copy(e, &key.E);
     rsa_key_free(&key);
     return result;
-}
-
-FILE* open_optional_key_file(const char* path, bool* absent) {
-    FILE* file = fopen(path, "r");
-    if (file != nullptr) {
-        *absent = false;
-        return file;
-    }
-    const int error = errno;
-    *absent = error == ENOENT && nothing_at(path);
-    errno = error;
-    return nullptr;
 }
 
 void default_aes_key(bool second_variant, uint8_t key[kAesKeySize]) {
@@ -169,37 +164,44 @@ bool rsa_public_key_missing() { return public_key_missing; }
 const KeySources& key_sources() { return sources; }
 
 int load_aes_key(const ChipProfile& profile, const char* byte_format, bool announce_default,
-                 uint8_t key[kAesKeySize]) {
+                 uint8_t key[kAesKeySize], bool* from_file) {
     const char* path = sources.aes_path;
-    bool absent = true;
-    FILE* file = path == nullptr ? nullptr : open_optional_key_file(path, &absent);
-    if (file == nullptr && path != nullptr && (!absent || !sources.aes_optional)) {
+    // bootseal reads the first 64 KiB of a larger aes.txt, as it only ever read its first words.
+    const AesKeyRead read =
+        path == nullptr ? AesKeyRead::kAbsent : read_aes_key_file(path, !sources.pem_keys, key);
+    if (read == AesKeyRead::kUnopenable ||
+        (read == AesKeyRead::kAbsent && path != nullptr && !sources.aes_optional)) {
         say(" failed\n  ! Can't open %s: %s\n  ! Please check %s\n\n", path, strerror(errno),
             path);
         return -1;
     }
-    if (file == nullptr) {
+    if (read == AesKeyRead::kAbsent) {
         if (announce_default) say("No AES128 key file! Using default setting\n");
         default_aes_key(profile.reversed_default_key, key);
         return 0;
     }
     say("AES-Key:\r\n");
-    const int result = parse_aes_key(file, key);
-    fclose(file);
-    if (result != 0) {
+    if (read != AesKeyRead::kKey) {
         if (sources.pem_keys) {
             // The companions name the rule the file breaks.
-            say(" failed\n  ! '%s' holds no AES-128 key: its first word that is not a comment "
-                "(a word starting with #) must be exactly 32 hexadecimal digits\n\n",
-                path);
+            say(" failed\n  ! %s\n\n", aes_key_refusal(path, read).c_str());
         } else {
             say(" failed\n  ! Please check %s\n Key must AES-128bits\n\n", path);
+            // bootseal's transcript stays as it was; the mark, which no one sees, is named apart.
+            if (read == AesKeyRead::kByteOrderMark) {
+                fprintf(stderr, "bootseal: %s\n", aes_key_refusal(path, read).c_str());
+            }
         }
         return -1;
     }
-    for (size_t i = 0; i < kAesKeySize; ++i) say(byte_format, key[i]);
-    say("\r\n");
+    if (from_file != nullptr) *from_file = true;
+    say_key_bytes(byte_format, key);
     return 0;
+}
+
+void say_aes_key(const char* byte_format, const uint8_t key[kAesKeySize]) {
+    say("AES-Key:\r\n");
+    say_key_bytes(byte_format, key);
 }
 
 const char* public_exponent_fault(const mbedtls_mpi* e) {

@@ -55,19 +55,36 @@ bool rsa_public_key_missing();
 void default_aes_key(bool second_variant, uint8_t key[kAesKeySize]);
 
 // Loads the AES key from the AES key file, echoing each byte with byte_format; without one takes
-// the profile's default key, announcing it when announce_default is set. Returns 0 or -1.
+// the profile's default key, announcing it when announce_default is set. Sets *from_file (when
+// given) when the key came from the file. Returns 0 or -1.
 int load_aes_key(const ChipProfile& profile, const char* byte_format, bool announce_default,
-                 uint8_t key[kAesKeySize]);
+                 uint8_t key[kAesKeySize], bool* from_file = nullptr);
 
-// Reads the AES key from an aes.txt just opened (nothing read from it yet) without printing:
-// comment words starting with "#" are skipped and the next word must be exactly 32 hexadecimal
-// digits. Returns 0 or -1.
-int parse_aes_key(FILE* file, uint8_t key[kAesKeySize]);
+// Echoes a key that load_aes_key read from its file, as load_aes_key did: for a step that uses
+// the key again, the file (a pipe, maybe) being read once.
+void say_aes_key(const char* byte_format, const uint8_t key[kAesKeySize]);
 
-// Opens a key file that may be absent. Returns the open file, or nullptr with *absent set when
-// nothing of that name exists (not even a dangling link), or nullptr with *absent clear and errno
-// set when something is there that cannot be read: that must never mean "use the default key".
-FILE* open_optional_key_file(const char* path, bool* absent);
+// How read_aes_key_file went.
+enum class AesKeyRead {
+    kKey,            // the key is read
+    kAbsent,         // nothing of that name exists, not even a link that points nowhere
+    kUnopenable,     // something is there that cannot be opened (errno says why)
+    kUnreadable,     // it was opened, but reading it failed (a folder)
+    kTooLarge,       // it holds more than 64 KiB
+    kByteOrderMark,  // it starts with a UTF-8 byte-order mark
+    kNoKey,          // its first word that is not a comment is not 32 hexadecimal digits
+};
+
+// Reads the AES key of the file at path, in aes.txt's form (comment words starting with "#"
+// skipped, the next word exactly 32 hexadecimal digits), from one open and one whole read into a
+// buffer of this step, without printing. With first_part (bootseal), a larger file's first
+// 64 KiB are read as though they were all of it. A missing file must never mean "use the default
+// key" unless nothing at all is there (kAbsent).
+AesKeyRead read_aes_key_file(const char* path, bool first_part, uint8_t key[kAesKeySize]);
+
+// Why the AES key file at path was not read (kUnreadable, kTooLarge, kByteOrderMark, kNoKey),
+// naming it.
+std::string aes_key_refusal(const char* path, AesKeyRead read);
 
 // What read_rsa_file returns when the file cannot be opened; other failures are the dependency's
 // negative codes.
@@ -79,8 +96,10 @@ constexpr int kRsaFileMissing = 1;
 int read_rsa_file(const char* path, mbedtls_mpi* const* values, size_t count, size_t public_count);
 
 // Reads N and E from the public key file without printing anything, for the private-key
-// operation's blinding and check. Returns 0, or non-zero when the file cannot be read.
-int read_rsa_public_quietly(mbedtls_mpi* n, mbedtls_mpi* e);
+// operation's blinding and check. When it cannot, *failure (when given) receives the lines that
+// load_rsa_public would print, so that the file (a pipe, maybe) need not be read again. Returns
+// 0, or non-zero when the file cannot be read.
+int read_rsa_public_quietly(mbedtls_mpi* n, mbedtls_mpi* e, std::string* failure = nullptr);
 
 // Why a public exponent makes a key that signs nothing, or "" when it is sound. With E = 1 a
 // signature is the signed block itself, which anyone can make; an even E has no private

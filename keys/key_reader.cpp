@@ -227,6 +227,30 @@ bool decode_base64(const unsigned char* text, size_t size, unsigned char* out, s
     return true;
 }
 
+// What is wrong with a text key line (the classes of its characters; ended when a NUL cut it)
+// whose value bootseal reads from first to end, or nullptr: the value must stand alone after
+// its name's '=' (or alone on the line), with nothing after it but the line end.
+const char* line_fault(const uint8_t* classes, bool ended, size_t first, size_t end) {
+    if (ended) return "it holds a NUL byte, where bootseal stops reading the line";
+    if (first == end) {
+        return end > 0 && (classes[end - 1] & kBlank) != 0
+                   ? "blanks follow its value, so bootseal reads no digits there: remove them"
+                   : "it ends in no hexadecimal digits, so bootseal reads no value there";
+    }
+    size_t before = first;
+    while (before > 0 && (classes[before - 1] & kBlank) != 0) --before;
+    if (before == 0 || (classes[before - 1] & kPadding) != 0) return nullptr;
+    return before == first || (classes[before - 1] & kHexDigit) == 0
+               ? "a character that is not a hexadecimal digit stands among its digits or before "
+                 "them, so bootseal reads only the digits after it"
+               : "blanks stand among its digits, so bootseal reads only the digits after them";
+}
+
+// Whether the word of size bytes at data starts with '#', a comment of aes.txt.
+bool comment_word(const unsigned char* data, size_t size) {
+    return size > 0 && public_match(data, 1, "#");
+}
+
 }  // namespace
 
 int read_key_file(const char* path, KeyFileBytes* file) {
@@ -252,7 +276,9 @@ int read_key_file(const char* path, KeyFileBytes* file) {
 
 std::string key_file_failure(const char* path, int read) {
     if (read == kKeyFileMissing) return std::string("cannot open ") + path + ": " + strerror(errno);
-    return std::string(path) + (read != 0 ? ": read error" : ": too large for a key file");
+    return std::string(path) + (read != 0 ? ": read error"
+                                          : ": too large for a key file (more than " +
+                                                std::to_string(kMaxKeyFileSize) + " bytes)");
 }
 
 void wipe_key_file(KeyFileBytes* file) {
@@ -264,7 +290,7 @@ void wipe_key_file(KeyFileBytes* file) {
 }
 
 int read_text_values(const KeyFileBytes& file, mbedtls_mpi* const* values, size_t count,
-                     size_t public_count) {
+                     size_t public_count, TextLineFault* fault) {
     unsigned char bytes[kMaxValueBytes];
     uint8_t classes[kLineRoom];
     size_t at = 0;
@@ -294,6 +320,8 @@ int read_text_values(const KeyFileBytes& file, mbedtls_mpi* const* values, size_
         if (end > 0 && (classes[end - 1] & kCarriageReturn) != 0) --end;
         size_t first = end;
         while (first > 0 && (classes[first - 1] & kHexDigit) != 0) --first;
+        const char* what = line_fault(classes, ended, first, end);
+        if (fault != nullptr && fault->line == 0 && what != nullptr) *fault = {v + 1, what};
         // The digits, most significant first, into bytes; an odd count leaves the first byte's
         // high half zero.
         const size_t digits = end - first;
@@ -357,4 +385,58 @@ int read_plain_private_key(const KeyFileBytes& file, unsigned char* work, RsaKey
     if (!decode_base64(body, static_cast<size_t>(at - body), work, &der_size)) return -1;
     const int result = read_der(work, der_size, forms, key);
     return result;
+}
+
+int parse_aes_text(const KeyFileBytes& file, uint8_t key[16]) {
+    // The mark is three bytes no key or comment starts with: the verdict on them is public.
+    if (file.size >= 3 && public_match(file.data, 3, "\xEF\xBB\xBF")) return kAesByteOrderMark;
+    size_t at = 0, start = 0, size = 0;
+    do {
+        while (at < file.size && public_class(file.data[at], kSpaceClasses) != 0) ++at;
+        start = at;
+        while (at < file.size && public_class(file.data[at], kSpaceClasses) == 0) ++at;
+        size = at - start;
+    } while (comment_word(file.data + start, size));
+    if (size != 2 * 16) return kAesNoKey;
+    // Whether all 32 are digits is one verdict, which only a broken file changes.
+    uint32_t digits = 1;
+    for (size_t i = 0; i < 16; ++i) {
+        uint32_t high = 0, low = 0;
+        const uint32_t value = hex_digit_value(file.data[start + 2 * i], &high) << 4 |
+                               hex_digit_value(file.data[start + 2 * i + 1], &low);
+        digits &= high & low;
+        key[i] = static_cast<uint8_t>(value);
+    }
+    mark_public(&digits, sizeof(digits));
+    // A word that is no key leaves none of its bytes behind as one.
+    if (digits == 0) mbedtls_platform_zeroize(key, 16);
+    return digits != 0 ? 0 : kAesNoKey;
+}
+
+int read_secret_line(const char* path, char* line, size_t room, std::string* why) {
+    KeyFileBytes file;
+    const int read = read_key_file(path, &file);
+    size_t length = 0;
+    while (length < file.size && public_class(file.data[length], kLineFeed) == 0) ++length;
+    if (length > 0 && public_class(file.data[length - 1], kCarriageReturn) != 0) --length;
+    const bool fits = length < room;
+    if (read == 0 && !file.too_large && fits) {
+        memcpy(line, file.data, length);
+        line[length] = '\0';
+    }
+    wipe_key_file(&file);
+    if (read == kKeyFileMissing) {
+        *why = strerror(errno);
+        return kSecretLineMissing;
+    }
+    if (read == kKeyFileReadError) {
+        *why = "read error";
+    } else if (file.too_large) {
+        *why = "larger than " + std::to_string(kMaxKeyFileSize) + " bytes, the most it may hold";
+    } else if (!fits) {
+        *why = "its first line is longer than " + std::to_string(room - 1) + " bytes";
+    } else {
+        return static_cast<int>(length);
+    }
+    return kSecretLineRefused;
 }

@@ -34,20 +34,50 @@ constexpr int kKeyFileReadError = -1;
 int read_key_file(const char* path, KeyFileBytes* file);
 
 // The reason that read_key_file returned read (not 0), or that the file was too large, with the
-// path: "cannot open PATH: ...", "PATH: read error", "PATH: too large for a key file".
+// path: "cannot open PATH: ...", "PATH: read error", "PATH: too large for a key file (more than
+// 65536 bytes)".
 std::string key_file_failure(const char* path, int read);
 
 // Wipes the bytes of *file.
 void wipe_key_file(KeyFileBytes* file);
+
+// The first line of a text key file whose value is not what its writer can have meant, though
+// it is what bootseal reads: what is wrong is said without any character of the line.
+struct TextLineFault {
+    size_t line = 0;             // from 1; 0 when every line is sound
+    const char* what = nullptr;  // "a character that is not a hexadecimal digit ..."
+};
 
 // Reads count values, one per line, from the start of the text key file in file, as the
 // dependency's mbedtls_mpi_read_file read them: a line is what fgets(buffer, 2483, ...) takes;
 // one of 2482 characters is MBEDTLS_ERR_MPI_BUFFER_TOO_SMALL (-0x0008), none left is
 // MBEDTLS_ERR_MPI_FILE_IO_ERROR (-0x0002); the line ends at its first NUL, loses one line feed
 // and then one carriage return, and its value is its trailing run of hexadecimal digits (0 when
-// there is none). The first public_count values are public (N, E). Returns 0 or the code.
+// there is none). The first public_count values are public (N, E). A line read whose value is
+// not alone after its name and '=' (blanks after it, a stray character among its digits, a NUL)
+// is told in *fault, when given; the values are read the same. Returns 0 or the code.
 int read_text_values(const KeyFileBytes& file, mbedtls_mpi* const* values, size_t count,
-                     size_t public_count);
+                     size_t public_count, TextLineFault* fault = nullptr);
+
+// What parse_aes_text finds besides a key.
+constexpr int kAesNoKey = 1;          // the first word that is not a comment is not a key
+constexpr int kAesByteOrderMark = 2;  // the text starts with a UTF-8 byte-order mark
+
+// Reads the AES key of aes.txt's text in file: words parted by isspace's characters, those
+// starting with "#" skipped, the next one exactly 32 hexadecimal digits. A byte-order mark at the
+// start makes the first word no key, as it always did. Returns 0, kAesNoKey or kAesByteOrderMark.
+int parse_aes_text(const KeyFileBytes& file, uint8_t key[16]);
+
+// What read_secret_line returns when the file cannot be opened, and when it cannot be taken.
+constexpr int kSecretLineMissing = -1;
+constexpr int kSecretLineRefused = -2;
+
+// Reads the first line of the secret file at path (a passphrase, a PIN) into line, without its
+// line end and with a NUL after it, the whole file read once into a buffer of this step. Returns
+// its length; kSecretLineMissing with errno's text in *why; or kSecretLineRefused with the
+// reason, without the path, in *why: reading failed, the file holds more than kMaxKeyFileSize
+// bytes, or its first line does not fit in room - 1 bytes.
+int read_secret_line(const char* path, char* line, size_t room, std::string* why);
 
 // What the key readers below return when the bytes are not an unencrypted RSA private key at
 // all (a public key, an encrypted key, a key of another algorithm): the caller's other paths

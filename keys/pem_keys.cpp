@@ -17,7 +17,6 @@
 #include "keys/key_diagnosis.hpp"
 #include "keys/key_reader.hpp"
 #include "keys/mpi_try.hpp"
-#include "platform/secret_file.hpp"
 #include "platform/secret_prompt.hpp"
 #include "platform/stack_wipe.hpp"
 #include "rsa/secret_marks.hpp"
@@ -52,21 +51,14 @@ int parse_key(mbedtls_pk_context* pk, const unsigned char* data, size_t size,
 #endif
 }
 
-// Reads the key file into *file (its bytes marked secret) and sets the part to hand the parser:
-// *start and *parse_size. The PEM parser starts at the armour line and counts the terminating
-// NUL; the DER parser wants the exact length. Returns false with the reason in *why.
-bool read_key_bytes(const char* path, KeyFileBytes* file, size_t* start, size_t* parse_size,
-                    std::string* why) {
-    const int read = read_key_file(path, file);
-    if (read != 0 || file->too_large) {
-        *why = key_file_failure(path, read);
-        return false;
-    }
+// The part of the key file's bytes to hand the parser: *start and *parse_size. The PEM parser
+// starts at the armour line and counts the terminating NUL; the DER parser wants the exact
+// length.
+void parse_range(const KeyFileBytes& file, size_t* start, size_t* parse_size) {
     *start = 0;
-    const bool pem = key_bytes_format(reinterpret_cast<const char*>(file->data), file->size,
-                                      start) == KeyFileFormat::kPem;
-    *parse_size = pem ? file->size + 1 - *start : file->size;
-    return true;
+    const bool pem = key_bytes_format(reinterpret_cast<const char*>(file.data), file.size, start) ==
+                     KeyFileFormat::kPem;
+    *parse_size = pem ? file.size + 1 - *start : file.size;
 }
 
 // Asks for the passphrase on the terminal without echo. Returns its length, or -1 when the run
@@ -77,30 +69,15 @@ int ask_on_terminal(const char* path, char passphrase[kMaxPassphrase]) {
     return ask_secret_on_terminal(prompt.c_str(), passphrase, kMaxPassphrase);
 }
 
-// Reads the first line of the passphrase file, without its line end, through no buffer but
-// passphrase. Returns its length, or -1 with the reason in *why.
+// Reads the first line of the passphrase file, without its line end, read once and whole into
+// a buffer of this step. Returns its length, or -1 with the reason in *why.
 int read_passphrase_file(char passphrase[kMaxPassphrase], std::string* why) {
-    // Enough to tell a first line that is too long.
-    unsigned char text[kMaxPassphrase + 1];
-    size_t size = 0;
-    const int read = read_secret_file(passphrase_file, text, sizeof(text), &size);
-    if (read == kSecretFileMissing) {
-        *why = std::string("cannot open '") + passphrase_file + "': " + strerror(errno);
-        return -1;
+    const int length = read_secret_line(passphrase_file, passphrase, kMaxPassphrase, why);
+    if (length < 0) {
+        *why = (length == kSecretLineMissing ? std::string("cannot open '") : std::string("'")) +
+               passphrase_file + "': " + *why;
     }
-    const bool failed = read != 0;
-    size_t length = 0;
-    while (length < size && text[length] != '\n') ++length;
-    if (length > 0 && text[length - 1] == '\r') --length;
-    if (length < kMaxPassphrase) memcpy(passphrase, text, length);
-    mbedtls_platform_zeroize(text, sizeof(text));
-    if (failed || length >= kMaxPassphrase) {
-        *why = std::string("'") + passphrase_file +
-               "': " + (failed ? "read error" : "its first line is longer than 255 bytes");
-        return -1;
-    }
-    passphrase[length] = '\0';
-    return static_cast<int>(length);
+    return length < 0 ? -1 : length;
 }
 
 // The passphrase of the encrypted key at path: from the passphrase file, else typed on the
@@ -148,31 +125,29 @@ void set_passphrase_file(const char* path) { passphrase_file = path; }
 
 namespace {
 
-// The memory of reading a private key: the file, and the DER that a PEM key decodes to or an
-// encrypted one decrypts to. Wiped whatever the outcome.
+// The memory of reading a private key besides the file: the DER that a PEM key decodes to or
+// an encrypted one decrypts to. Wiped whatever the outcome.
 struct PrivateKeyBuffers {
-    KeyFileBytes file;
     unsigned char plain[kMaxKeyFileSize];
 };
 
 // Reads the private key with this module's reader where it is an unencrypted RSA key, else
 // (an encrypted key, a key of another algorithm, a file that is not a key) with the
 // dependency's parser, which says what it is. Returns 0 or -1 with the reason in *why.
-int read_private_key(const char* path, PrivateKeyBuffers* buffers, RsaKeyContext* key,
-                     std::string* why, bool* was_encrypted) {
+int read_private_key(const KeyFileBytes& file, const char* path, PrivateKeyBuffers* buffers,
+                     RsaKeyContext* key, std::string* why, bool* was_encrypted) {
     size_t start = 0, size = 0;
-    if (!read_key_bytes(path, &buffers->file, &start, &size, why)) return -1;
-    const int plain_key = read_plain_private_key(buffers->file, buffers->plain, key);
+    parse_range(file, &start, &size);
+    const int plain_key = read_plain_private_key(file, buffers->plain, key);
     if (plain_key == 0) return 0;
     if (plain_key < 0) {
-        *why = explain_key_refusal(path, true, 0);
+        *why = explain_key_refusal(file, path, true, 0);
         return -1;
     }
-    const unsigned char* data = buffers->file.data + start;
+    const unsigned char* data = file.data + start;
     // Encrypted PKCS#8, in PEM or DER, is undone here; everything else by the key parser.
     std::string label, der;
-    if (!decode_pem_block(reinterpret_cast<const char*>(buffers->file.data), buffers->file.size,
-                          &label, &der) ||
+    if (!decode_pem_block(reinterpret_cast<const char*>(file.data), file.size, &label, &der) ||
         label != "ENCRYPTED PRIVATE KEY") {
         // The decoded block of a key that is not encrypted PKCS#8 is wiped before the string
         // grows and frees it.
@@ -232,7 +207,7 @@ int read_private_key(const char* path, PrivateKeyBuffers* buffers, RsaKeyContext
             explained = true;
         }
     }
-    if (result != 0 && !explained) *why = explain_key_refusal(path, true, result);
+    if (result != 0 && !explained) *why = explain_key_refusal(file, path, true, result);
     if (result == 0 && !read_here && export_rsa(&pk, key, true) != 0) {
         *why = std::string("'") + path + "': the RSA values cannot be read";
         result = -1;
@@ -245,35 +220,33 @@ int read_private_key(const char* path, PrivateKeyBuffers* buffers, RsaKeyContext
 
 }  // namespace
 
-int read_pem_private_key(const char* path, RsaKeyContext* key, std::string* why,
-                         bool* was_encrypted) {
+int read_pem_private_key(const KeyFileBytes& file, const char* path, RsaKeyContext* key,
+                         std::string* why, bool* was_encrypted) {
     PrivateKeyBuffers buffers;
-    const int result = read_private_key(path, &buffers, key, why, was_encrypted);
-    wipe_key_file(&buffers.file);
+    const int result = read_private_key(file, path, &buffers, key, why, was_encrypted);
     mbedtls_platform_zeroize(buffers.plain, sizeof(buffers.plain));
     wipe_stack_below();
     clear_vector_registers();
     return result;
 }
 
-int read_pem_public_key(const char* path, RsaKeyContext* key, std::string* why) {
-    KeyFileBytes file;
+int read_pem_public_key(KeyFileBytes* file, const char* path, RsaKeyContext* key,
+                        std::string* why) {
     size_t start = 0, size = 0;
-    if (!read_key_bytes(path, &file, &start, &size, why)) return -1;
-    mark_public(file.data, file.size);  // a public key: nothing in it is secret
-    const unsigned char* data = file.data + start;
+    mark_public(file->data, file->size);  // a public key: nothing in it is secret
+    parse_range(*file, &start, &size);
+    const unsigned char* data = file->data + start;
     mbedtls_pk_context pk;
     mbedtls_pk_init(&pk);
     int result = mbedtls_pk_parse_public_key(&pk, data, size);
     if (result == 0 && mbedtls_pk_get_type(&pk) != MBEDTLS_PK_RSA) result = -1;
     if (result != 0) {
-        *why = explain_key_refusal(path, false, result);
+        *why = explain_key_refusal(*file, path, false, result);
     } else if (export_rsa(&pk, key, false) != 0) {
         *why = std::string("'") + path + "': the RSA values cannot be read";
         result = -1;
     }
     mbedtls_pk_free(&pk);
-    wipe_key_file(&file);
     return result == 0 ? 0 : -1;
 }
 

@@ -30,7 +30,11 @@ struct KeyReading {
     std::string why;             // the reason of a failure, naming the file (not with kText)
 };
 
-// Reads the half of an RSA key at path in the forms given. Returns 0; kRsaFileMissing when the
-// file cannot be opened (errno says why); or -1 with reading->text_code or reading->why set.
+// Reads the half of an RSA key at path in the forms given, from one open and one whole read of
+// the file (at most kMaxKeyFileSize bytes: a larger file is refused, except by bootseal's kText,
+// which reads the first part as it always did). The companions' kAny refuses a text line that
+// bootseal would read otherwise than its writer meant, naming the file, the line and the fault.
+// Returns 0; kRsaFileMissing when the file cannot be opened (errno says why; kPemOrDer says it
+// in reading->why); or -1 with reading->text_code or reading->why set.
 int read_rsa_key(const char* path, KeyHalf half, KeyForms forms, RsaKeyContext* key,
                  KeyReading* reading);

@@ -7,8 +7,9 @@
 
 void warn_if_readable_by_others(const char* tool, const char* path, const char* what) {
     unsigned mode = 0;
-    if (path == nullptr || *path == '\0' || !permission_bits(path, &mode) ||
-        !open_to_others(mode)) {
+    // Only a regular file keeps its mode: a pipe's or a device's says nothing of who reads it.
+    if (path == nullptr || *path == '\0' || path_kind(path) != PathKind::kRegular ||
+        !permission_bits(path, &mode) || !open_to_others(mode)) {
         return;
     }
     fprintf(stderr,

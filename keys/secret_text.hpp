@@ -57,8 +57,9 @@ enum CharClass : uint32_t {
     kLineFeed = 4,
     kCarriageReturn = 8,
     kNul = 16,
-    kBlank = 32,    // a space or a tab
-    kPadding = 64,  // '='
+    kBlank = 32,       // a space or a tab
+    kPadding = 64,     // '=', which also parts a text key's name from its value
+    kFormSpace = 128,  // a vertical tab or a form feed, which aes.txt's words may be parted by
 };
 
 // The classes of c among wanted (a sum of CharClass bits), made public; c itself, and its other
@@ -71,14 +72,19 @@ inline uint32_t public_class(unsigned char c, uint32_t wanted) {
     uint32_t bits = hex * kHexDigit | base64 * kBase64Digit | byte_equal_bit(c, '\n') * kLineFeed |
                     byte_equal_bit(c, '\r') * kCarriageReturn | byte_equal_bit(c, 0) * kNul |
                     (byte_equal_bit(c, ' ') | byte_equal_bit(c, '\t')) * kBlank |
-                    byte_equal_bit(c, '=') * kPadding;
+                    byte_equal_bit(c, '=') * kPadding |
+                    (byte_equal_bit(c, '\v') | byte_equal_bit(c, '\f')) * kFormSpace;
     bits &= wanted;
     mark_public(&bits, sizeof(bits));
     return bits;
 }
 
-// What the text format's reader may know of a character, and the base64 reader's.
-constexpr uint32_t kTextClasses = kHexDigit | kLineFeed | kCarriageReturn | kNul;
+// What the text format's reader may know of a character, and the base64 reader's. A blank or
+// an '=' next to a value is where a line's name ends; in a value that is read right there is none.
+constexpr uint32_t kTextClasses =
+    kHexDigit | kLineFeed | kCarriageReturn | kNul | kBlank | kPadding;
+// What aes.txt's reader may know: where its words end (isspace's characters).
+constexpr uint32_t kSpaceClasses = kBlank | kLineFeed | kCarriageReturn | kFormSpace;
 constexpr uint32_t kBase64Classes = kBase64Digit | kPadding | kLineFeed | kCarriageReturn | kBlank;
 
 // Whether the size bytes at data are the text of literal, compared in full; only the verdict is

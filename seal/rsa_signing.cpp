@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "image/image_layout.hpp"
 #include "image/transcript.hpp"
@@ -164,10 +165,10 @@ int sign_externally(RsaKeyContext* key, const uint8_t input[kRsaBlockSize],
     return 0;
 }
 
-// Signs with the private key file. The public key is read quietly first: a run that cannot load
-// it fails here, with its messages, before anything is signed; its E blinds the operation; and
-// the signature is checked with it before any byte is printed. The public key file is then
-// loaded with its messages after the signature, in the transcript's order.
+// Signs with the private key file. The public key is read quietly first, once (its file may be
+// a pipe): a run that cannot load it fails here, with its messages, before anything is signed;
+// its E blinds the operation; the signature is checked with it before any byte is printed; and
+// its N and E then go into the key, after the signature, in the transcript's order.
 int sign_with_private_key(RsaKeyContext* key, const uint8_t input[kRsaBlockSize],
                           uint8_t output[kRsaBlockSize]) {
     const KeySources& sources = key_sources();
@@ -178,17 +179,19 @@ int sign_with_private_key(RsaKeyContext* key, const uint8_t input[kRsaBlockSize]
     RsaKeyContext public_key;
     rsa_key_init(&public_key);
     int result = -1;
-    bool have_public = read_rsa_public_quietly(&public_key.N, &public_key.E) == 0;
+    std::string failure;
+    bool have_public = read_rsa_public_quietly(&public_key.N, &public_key.E, &failure) == 0;
     if (!have_public && sources.rsa_public_path == nullptr && is_positive(&key->E)) {
         // A PEM or DER private key carries its own public key.
         have_public = mbedtls_mpi_copy(&public_key.N, &key->N) == 0 &&
                       mbedtls_mpi_copy(&public_key.E, &key->E) == 0;
     }
-    if (!have_public) {
-        // The run would fail there after signing: let the loader say why, now.
-        if (load_rsa_public(&public_key) == 0) {
-            say(" failed\n  ! %s changed while it was read\n\n", public_path);
-        }
+    if (!have_public && !failure.empty()) {
+        // The run would fail there after signing: say why, now.
+        say("%s", failure.c_str());
+    } else if (!have_public) {
+        // No public key file, and none in the private key: the loader says so.
+        load_rsa_public(&public_key);
     } else if (public_key_fits(&public_key.N, &public_key.E, public_path) &&
                mbedtls_mpi_copy(&key->E, &public_key.E) == 0) {
         const int made = rsa_private_crt(key, input, output, &public_key.N);
@@ -198,7 +201,8 @@ int sign_with_private_key(RsaKeyContext* key, const uint8_t input[kRsaBlockSize]
             say_mismatch(sources.rsa_private_path, public_path);
         } else if (made == 0) {
             print_signature(output);
-            result = load_rsa_public(key);
+            // N of the public key file replaces the private key's, as loading it would.
+            result = mbedtls_mpi_copy(&key->N, &public_key.N) == 0 ? 0 : -1;
         }
     }
     rsa_key_free(&public_key);

@@ -26,27 +26,21 @@ void le_words(const uint8_t* bytes, uint32_t words[4]) {
     }
 }
 
-// Signs the header digest with the AES key: its CBC encryption goes into the header.
-int sign_header_aes(const ChipProfile& profile, uint8_t header_digest[kDigestSize]) {
-    uint8_t key[kAesKeySize] = {0};
-    int result = load_aes_key(profile, "%02x ", false, key);
-    if (result == 0) result = aes_cbc_encrypt(key, header_digest, kDigestSize);
-    mbedtls_platform_zeroize(key, sizeof(key));
-    if (result != 0) return -1;
+// Signs the header digest with the AES key that encrypted the payload, echoing it again when it
+// came from a file as the transcript always has: its CBC encryption goes into the header.
+int sign_header_aes(const uint8_t key[kAesKeySize], bool from_file,
+                    uint8_t header_digest[kDigestSize]) {
+    if (from_file) say_aes_key("%02x ", key);
+    if (aes_cbc_encrypt(key, header_digest, kDigestSize) != 0) return -1;
     print_digest_words("Encypt Sig: 0x%x 0x%x 0x%x 0x%x\r\n", header_digest);
     memcpy(ImageBuffer + kAesSignatureOffset, header_digest, kAesSignatureSize);
     return 0;
 }
 
-// Encrypts the payload, stores its checksum, the re-checksum and the image digest, and leaves
-// the header digest in header_digest. Returns 0 or -1.
-int encrypt_and_digest(const ChipProfile& profile, uint8_t header_digest[kDigestSize]) {
-    uint8_t key[kAesKeySize] = {0};
-    if (load_aes_key(profile, "%02x ", true, key) != 0) {
-        mbedtls_platform_zeroize(key, sizeof(key));
-        return -1;
-    }
-    note_sealed_aes_key(key);
+// Encrypts the payload with key, stores its checksum, the re-checksum and the image digest, and
+// leaves the header digest in header_digest. Returns 0 or -1.
+int encrypt_and_digest(const ChipProfile& profile, const uint8_t key[kAesKeySize],
+                       uint8_t header_digest[kDigestSize]) {
     // The data checksum covers the ciphertext, taken from an encrypted copy of the payload.
     memcpy(ScratchBuffer + kPayloadOffset, ImageBuffer + kPayloadOffset, kPayloadSize);
     int result = aes_cbc_encrypt(key, ScratchBuffer + kPayloadOffset, kPayloadSize);
@@ -73,7 +67,6 @@ int encrypt_and_digest(const ChipProfile& profile, uint8_t header_digest[kDigest
                       "the fields written after the copy must lie in the header");
         memcpy(ImageBuffer + kPayloadOffset, ScratchBuffer + kPayloadOffset, kPayloadSize);
     }
-    mbedtls_platform_zeroize(key, sizeof(key));
     if (result != 0) return -1;
 
     sha256_digest(ImageBuffer, static_cast<int32_t>(kHeaderSize), header_digest);
@@ -107,12 +100,22 @@ void prepare_secure_header(const ChipProfile& profile, bool rsa_signed) {
 uint8_t SealedHeaderDigest[32];
 
 int seal_image(const ChipProfile& profile, bool rsa_signed) {
+    // The AES key is read once (its file may be a pipe) and kept here for both of its uses.
+    uint8_t key[kAesKeySize] = {0};
+    bool from_file = false;
     uint8_t header_digest[kDigestSize];
-    if (encrypt_and_digest(profile, header_digest) != 0) return -1;
+    if (load_aes_key(profile, "%02x ", true, key, &from_file) != 0 ||
+        encrypt_and_digest(profile, key, header_digest) != 0) {
+        mbedtls_platform_zeroize(key, sizeof(key));
+        return -1;
+    }
+    note_sealed_aes_key(key);
+    if (rsa_signed) mbedtls_platform_zeroize(key, sizeof(key));
     memcpy(SealedHeaderDigest, header_digest, kDigestSize);
     say("WIN32 system !!\r\n");
-    int result =
-        rsa_signed ? sign_header_rsa(header_digest) : sign_header_aes(profile, header_digest);
+    int result = rsa_signed ? sign_header_rsa(header_digest)
+                            : sign_header_aes(key, from_file, header_digest);
+    mbedtls_platform_zeroize(key, sizeof(key));
     // The image as it will be written is checked once more, from its own fields, so that a fault
     // that has the signing step report success without a signature stops here.
     if (result == 0 && rsa_signed && key_sources().signer != RsaSigner::kDeferred &&

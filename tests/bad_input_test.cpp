@@ -453,4 +453,95 @@ TEST_F(BadInput, NumbersFollowAtoiRules) {
     }
 }
 
+// Text keys that bootseal reads otherwise than their writer meant: bootseal's transcript stays
+// what it always was (a byte-order mark is named on standard error only), while every
+// companion refuses the same files, naming the file, the line and what is wrong.
+TEST_F(BadInput, TextKeysBootsealTakesAsAlwaysAreNamedByTheCompanions) {
+    const std::string pub = keys("pair-high", "rsa_pub.txt");
+    const Bytes priv_bytes = read_file(keys("pair-high", "rsa_priv.txt"));
+    const std::string priv(priv_bytes.begin(), priv_bytes.end());
+    const std::string aes = "000102030405060708090a0b0c0d0e0f\n";
+    struct TextKeyCase {
+        const char* name;
+        std::string aes, priv, pub;  // the files as written
+        const char* mode;
+        int status;           // bootseal's
+        std::string tail;     // of bootseal's standard output
+        std::string stderr_;  // in bootseal's standard error, or "" for none
+        std::string refusal;  // in bootseal-sign's standard error, bootseal-verify's output
+    };
+    const std::string shell = "sed 's/$/ /' ";
+    const std::string blank_pub = shell_output(shell + pub);
+    const std::string blank_priv =
+        shell_output("sed 's/$/\\t/' " + keys("pair-high", "rsa_priv.txt"));
+    std::string bad_d = priv;
+    bad_d[priv.find("\nD = ") + 30] = '#';
+    const TextKeyCase cases[] = {
+        {"aes.txt with a byte-order mark", "\xEF\xBB\xBF" + aes, priv, "", "1", 255, kBadAes,
+         "bootseal: 'aes.txt' starts with a UTF-8 byte-order mark",
+         "'aes.txt' starts with a UTF-8 byte-order mark (the bytes EF BB BF that Notepad writes)"},
+        {"aes.txt with a byte-order mark and CR LF", "\xEF\xBB\xBF# key\r\n" + aes, priv, "", "3",
+         255, kBadAes, "byte-order mark", "byte-order mark"},
+        {"rsa_priv.txt lines ending in tabs", aes, blank_priv, shell_output("cat " + pub), "2", 255,
+         "WIN32 system !!\r\n" + key_length(0), "",
+         "'rsa_priv.txt' line 1 (N): blanks follow its value, so bootseal reads no digits there"},
+        {"rsa_pub.txt lines ending in blanks", aes, priv, blank_pub, "2", 255,
+         "WIN32 system !!\r\n failed\n  ! rsa_pub.txt: its public exponent is not positive\n\n", "",
+         "'rsa_pub.txt' line 1 (N): blanks follow its value"},
+        {"rsa_priv.txt with a stray character in D", aes, bad_d, shell_output("cat " + pub), "2", 0,
+         "All OK.\n", "",
+         "'rsa_priv.txt' line 2 (D): a character that is not a hexadecimal digit stands among its "
+         "digits"},
+    };
+    for (const TextKeyCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        shell_output("rm -rf " + dir_ + "/*");
+        write_file(path("in.bin"), read_file(SAMPLE_LOADER));
+        const char* chip = std::string(c.mode) == "2" ? "341" : "229";
+        // An image made with sound keys, for bootseal-verify to check with the broken ones.
+        write_text(path("aes.txt"), aes);
+        write_text(path("rsa_priv.txt"), priv);
+        write_text(path("rsa_pub.txt"), shell_output("cat " + pub));
+        ASSERT_EQ(run_tool(dir_, {"in.bin", "image.bin", chip, c.mode}).status, 0);
+        write_text(path("aes.txt"), c.aes);
+        write_text(path("rsa_priv.txt"), c.priv);
+        write_text(path("rsa_pub.txt"), c.pub.empty() ? shell_output("cat " + pub) : c.pub);
+        shell_output("chmod 600 " + dir_ + "/*");
+        const ToolRun run = run_tool(dir_, {"in.bin", "out.bin", chip, c.mode});
+        EXPECT_EQ(run.status, c.status);
+        ASSERT_GE(run.output.size(), c.tail.size()) << run.output;
+        EXPECT_EQ(run.output.substr(run.output.size() - c.tail.size()), c.tail);
+        if (c.stderr_.empty()) {
+            EXPECT_EQ(run.errors, "");
+        } else {
+            EXPECT_NE(run.errors.find(c.stderr_), std::string::npos) << run.errors;
+        }
+        std::vector<std::string> sign = {"--chip", chip,        "--secure",
+                                         c.mode,   "--aes-key", "aes.txt"};
+        if (std::string(c.mode) == "2") {
+            sign.insert(sign.end(), {"--rsa-key", "rsa_priv.txt", "--rsa-pub", "rsa_pub.txt"});
+        }
+        sign.insert(sign.end(), {"in.bin", "signed.bin"});
+        const ToolRun signed_run = run_program(SIGN_EXE, dir_, sign);
+        EXPECT_EQ(signed_run.status, 1);
+        EXPECT_NE(signed_run.errors.find(c.refusal), std::string::npos) << signed_run.errors;
+        EXPECT_FALSE(file_exists(path("signed.bin")));
+        // Nothing of a value is shown: no eight of its digits in a row.
+        for (size_t at = priv.find(" = "); at != std::string::npos; at = priv.find(" = ", at + 1)) {
+            const std::string digits = priv.substr(at + 3, priv.find('\n', at) - at - 3);
+            for (size_t i = 0; i + 8 <= digits.size(); i += 4) {
+                EXPECT_EQ(signed_run.errors.find(digits.substr(i, 8)), std::string::npos);
+            }
+        }
+        // bootseal-verify reads the AES key and the public key with the same reader.
+        if (c.aes != aes || c.pub == blank_pub) {
+            const ToolRun checked =
+                run_program(VERIFY_EXE, dir_,
+                            {"--chip", chip, "--secure", c.mode, "--aes-key", "aes.txt",
+                             "--rsa-pub", "rsa_pub.txt", "image.bin"});
+            EXPECT_NE(checked.output.find(c.refusal), std::string::npos) << checked.output;
+        }
+    }
+}
+
 }  // namespace

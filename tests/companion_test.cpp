@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <initializer_list>
 #include <iterator>
 #include <string>
@@ -649,6 +650,157 @@ TEST_F(Companions, KeygenRefusesToOverwriteUnlessForced) {
     EXPECT_EQ(pub_text.substr(0, 6), "N = FF");
     EXPECT_EQ(pub_text.substr(pub_text.find("\nE = ")), "\nE = 010001\n");
     EXPECT_EQ(count(shell_output("cat " + path("rsa_priv.txt")), "\n"), 7u);
+}
+
+// Every option that takes a key or a passphrase reads it once, from one open: a pipe (bash's
+// process substitution), a FIFO of the test's folder and a link to one give the image that the
+// regular files give, and no pipe is warned about for its mode.
+TEST_F(Companions, EveryKeyOptionTakesAPipe) {
+    const std::string keys = std::string(TEST_DATA_DIR) + "/keys/pair-high/";
+    const std::string sign = std::string(SIGN_EXE) + " --chip 341 --secure 2 ";
+    const std::string aes_sign = std::string(SIGN_EXE) + " --chip 229 --secure 1 ";
+    shell_output(
+        "cd " + dir_ + " && cp " + keys + "* . && cp " + SAMPLE_LOADER +
+        " in.bin && echo 00112233445566778899aabbccddeeff > aes.txt && echo secret > pw"
+        " && openssl pkcs8 -topk8 -v2 aes-256-cbc -in private.pem -passout pass:secret"
+        " -out enc.pem && chmod 600 * && " +
+        aes_sign + "--aes-key aes.txt in.bin aes.bin && " + sign +
+        "--aes-key aes.txt --rsa-key rsa_priv.txt --rsa-pub rsa_pub.txt in.bin rsa.bin && " + sign +
+        "--aes-key aes.txt --rsa-pub rsa_pub.txt --to-sign block in.bin unsigned.bin"
+        " && openssl pkeyutl -decrypt -inkey private.pem -pkeyopt rsa_padding_mode:none"
+        " -in block -out sig >/dev/null && " +
+        KEYGEN_EXE + " --from-pem private.pem --dir made >/dev/null 2>&1");
+    ASSERT_TRUE(file_exists(path("aes.bin")) && file_exists(path("rsa.bin")) &&
+                file_exists(path("sig")) && file_exists(path("made/rsa_priv.txt")));
+    // A FIFO whose mode lets anyone read it, filled by a writer that gives up if never read.
+    auto fifo = [](const char* name, const char* from) {
+        return std::string("mkfifo -m 0644 ") + name + " && (timeout 30 cp " + from + " " + name +
+               " &) && ";
+    };
+    struct PipeCase {
+        std::string command;
+        const char* same_as;  // the image the output must be, or nullptr
+        const char* says;     // in standard output
+    };
+    const PipeCase cases[] = {
+        // AES-signed: the key encrypts and then signs, from one read.
+        {aes_sign + "--aes-key <(cat aes.txt) in.bin out.bin", "aes.bin", ""},
+        {sign + "--aes-key <(cat aes.txt) --rsa-key rsa_priv.txt in.bin out.bin --rsa-pub "
+                "rsa_pub.txt",
+         "rsa.bin", "rsa private key  rsa_priv.txt (text)"},
+        {sign + "--aes-key aes.txt --rsa-key <(cat rsa_priv.txt) --rsa-pub rsa_pub.txt in.bin "
+                "out.bin",
+         "rsa.bin", "(text)"},
+        {sign + "--aes-key aes.txt --rsa-key <(cat private.pem) --rsa-pub rsa_pub.txt in.bin "
+                "out.bin",
+         "rsa.bin", "(PEM or DER)"},
+        {sign + "--aes-key aes.txt --rsa-key <(cat private.der) in.bin out.bin", "rsa.bin",
+         "rsa public key   from the private key"},
+        {sign + "--aes-key aes.txt --rsa-key rsa_priv.txt --rsa-pub <(cat rsa_pub.txt) in.bin "
+                "out.bin",
+         "rsa.bin", "(text)"},
+        {sign + "--aes-key aes.txt --rsa-key private.pem --rsa-pub <(cat public.pem) in.bin "
+                "out.bin",
+         "rsa.bin", "(PEM or DER)"},
+        {sign + "--aes-key <(cat aes.txt) --rsa-key <(cat rsa_priv.txt) --rsa-pub <(cat "
+                "rsa_pub.txt) in.bin out.bin",
+         "rsa.bin", ""},
+        {sign + "--aes-key aes.txt --rsa-key enc.pem --passphrase-file <(cat pw) in.bin out.bin",
+         "rsa.bin", ""},
+        {sign + "--aes-key aes.txt --rsa-key <(cat enc.pem) --passphrase-file <(cat pw) in.bin "
+                "out.bin",
+         "rsa.bin", ""},
+        {sign + "--attach sig --rsa-pub <(cat public.pem) unsigned.bin out.bin", "rsa.bin", ""},
+        {fifo("f", "aes.txt") + aes_sign + "--aes-key f in.bin out.bin", "aes.bin", ""},
+        {fifo("f", "rsa_priv.txt") + "ln -s f link && " + sign +
+             "--aes-key aes.txt --rsa-key link --rsa-pub rsa_pub.txt in.bin out.bin",
+         "rsa.bin", "rsa private key  link (text)"},
+        {fifo("f", "pw") + sign +
+             "--aes-key aes.txt --rsa-key enc.pem --passphrase-file f in.bin "
+             "out.bin",
+         "rsa.bin", ""},
+        {std::string(VERIFY_EXE) + " --chip 341 --secure 2 --aes-key <(cat aes.txt) --rsa-pub "
+                                   "<(cat rsa_pub.txt) rsa.bin",
+         nullptr, "result           OK         every check passed"},
+        {fifo("f", "public.pem") + VERIFY_EXE +
+             " --chip 341 --secure 2 --aes-key aes.txt "
+             "--rsa-pub f rsa.bin",
+         nullptr, "rsa key          OK         the header's key is the one in f"},
+        {std::string(KEYGEN_EXE) +
+             " --from-pem <(cat private.pem) --dir out && cmp out/rsa_priv.txt"
+             " made/rsa_priv.txt",
+         nullptr, "wrote out/rsa_priv.txt"},
+        {std::string(KEYGEN_EXE) + " --from-pem <(cat enc.pem) --passphrase-file <(cat pw) --dir "
+                                   "out && cmp out/rsa_priv.txt made/rsa_priv.txt",
+         nullptr, "E = 65537"},
+    };
+    for (const PipeCase& c : cases) {
+        SCOPED_TRACE(c.command);
+        shell_output("cd " + dir_ + " && rm -rf out out.bin f link");
+        const ToolRun run = run_program("timeout", dir_, {"20", "/bin/bash", "-c", c.command});
+        EXPECT_EQ(run.status, 0) << run.output << run.errors;
+        EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
+        if (c.same_as != nullptr) {
+            EXPECT_EQ(read_file(path("out.bin")), read_file(path(c.same_as)));
+        }
+        EXPECT_EQ(run.errors.find("may be read by other users"), std::string::npos) << run.errors;
+    }
+}
+
+// A key, passphrase or PIN file past the 64 KiB limit is refused, with its name and the limit,
+// after the limit and a byte are read: a 5 MB file or pipe fails at once, not after seconds.
+TEST_F(Companions, AFileTooLargeForAKeyIsRefusedAtOnce) {
+    const std::string keys = std::string(TEST_DATA_DIR) + "/keys/pair-high/";
+    shell_output(
+        "cd " + dir_ + " && cp " + keys + "* . && cp " + SAMPLE_LOADER +
+        " in.bin && echo 00112233445566778899aabbccddeeff > aes.txt && (echo secret;"
+        " head -c 5000000 /dev/zero | tr '\\0' a) > big && openssl pkcs8 -topk8 -v2"
+        " aes-256-cbc -in private.pem -passout pass:secret -out enc.pem && chmod 600 * && " +
+        SIGN_EXE + " --chip 229 --secure 1 --aes-key aes.txt in.bin aes.bin && " + SIGN_EXE +
+        " --chip 341 --secure 2 --aes-key aes.txt --rsa-key private.pem in.bin"
+        " rsa.bin");
+    ASSERT_TRUE(file_exists(path("aes.bin")) && file_exists(path("rsa.bin")));
+    const std::string sign = std::string(SIGN_EXE) + " --chip 341 --secure 2 ";
+    const std::string five_mb = "<(head -c 5000000 /dev/zero)";
+    struct LargeCase {
+        std::string command;
+        int status;
+        std::string says;  // in standard error, or with bootseal-verify standard output
+    };
+    const std::string limit = ": too large for a key file (more than 65536 bytes)";
+    const LargeCase cases[] = {
+        {std::string(SIGN_EXE) + " --chip 229 --secure 1 --aes-key big in.bin out.bin", 1,
+         "big" + limit},
+        {std::string(SIGN_EXE) + " --chip 229 --secure 1 --aes-key " + five_mb + " in.bin out.bin",
+         1, "/dev/fd/63" + limit},
+        {sign + "--aes-key aes.txt --rsa-key big --rsa-pub rsa_pub.txt in.bin out.bin", 1,
+         "big" + limit},
+        {sign + "--aes-key aes.txt --rsa-key " + five_mb + " in.bin out.bin", 1, limit},
+        {sign + "--aes-key aes.txt --rsa-key private.pem --rsa-pub big in.bin out.bin", 1,
+         "big" + limit},
+        {sign + "--aes-key aes.txt --rsa-key enc.pem --passphrase-file big in.bin out.bin", 1,
+         "'big': larger than 65536 bytes, the most it may hold"},
+        {std::string(VERIFY_EXE) + " --chip 229 --secure 1 --aes-key big aes.bin", 3,
+         "big" + limit},
+        {std::string(VERIFY_EXE) + " --chip 341 --secure 2 --aes-key aes.txt --rsa-pub " + five_mb +
+             " rsa.bin",
+         3, limit},
+        {std::string(KEYGEN_EXE) + " --from-pem big --dir out", 1, "big" + limit},
+        {std::string(KEYGEN_EXE) + " --from-pem enc.pem --passphrase-file " + five_mb +
+             " --dir out",
+         1, "larger than 65536 bytes, the most it may hold"},
+    };
+    for (const LargeCase& c : cases) {
+        SCOPED_TRACE(c.command);
+        const auto start = std::chrono::steady_clock::now();
+        const ToolRun run = run_program("timeout", dir_, {"20", "/bin/bash", "-c", c.command});
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(run.status, c.status) << run.output << run.errors;
+        EXPECT_NE((run.errors + run.output).find(c.says), std::string::npos)
+            << run.output << run.errors;
+        EXPECT_LT(took, std::chrono::milliseconds(1000));
+        EXPECT_FALSE(file_exists(path("out.bin")) || file_exists(path("out/rsa_priv.txt")));
+    }
 }
 
 }  // namespace

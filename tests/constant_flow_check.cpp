@@ -8,11 +8,12 @@
 // operation, is reported. With --planted-leak it also branches on a bit of each key as loaded,
 // which memcheck must report: the proof that the reader's marks are there and that the check
 // sees what it is meant to see. The blinding's inversion runs once more on its own, with its
-// modulus secret as well.
+// modulus secret as well, and an AES key is read from aes.txt's text the same way.
 //
 //     valgrind --error-exitcode=1 constant_flow_check KEY_FOLDER [--planted-leak]
 #define MBEDTLS_ALLOW_PRIVATE_ACCESS
 #include <mbedtls/bignum.h>
+#include <unistd.h>
 #include <valgrind/memcheck.h>
 
 #include <cstdio>
@@ -48,6 +49,37 @@ int sign_rounds(RsaKeyContext* key, const mbedtls_mpi* public_n) {
         for (uint8_t byte : output) sum += byte;
         if (sum == 0) ++failures;
     }
+    return failures;
+}
+
+// Reads an AES key from aes.txt's text, with comments and an upper-case key, in a folder of its
+// own: the words are found and the digits turned into bytes without a branch or an address on
+// them. The key's bytes must come out marked secret (valgrind's own account of them says so),
+// so that a reader that lost its marks fails rather than passes. Returns the number of
+// failures.
+int aes_key_rounds() {
+    char folder[] = "/tmp/constant-flow-XXXXXX";
+    if (mkdtemp(folder) == nullptr) return 1;
+    const std::string path = std::string(folder) + "/aes.txt";
+    FILE* file = fopen(path.c_str(), "w");
+    if (file == nullptr) return 1;
+    fputs("#one\t#two\r\n  00112233445566778899AABBCCddeeff trailing words\n", file);
+    fclose(file);
+    uint8_t key[kAesKeySize];
+    const AesKeyRead read = read_aes_key_file(path.c_str(), false, key);
+    remove(path.c_str());
+    rmdir(folder);
+    if (read != AesKeyRead::kKey) return 1;
+    unsigned char bits[kAesKeySize];
+    int failures = 0;
+    if (VALGRIND_GET_VBITS(key, bits, sizeof(key)) == 1) {
+        for (unsigned char b : bits) failures += b == 0xFF ? 0 : 1;
+    }
+    // The value, once its marks are seen: the key as written.
+    VALGRIND_MAKE_MEM_DEFINED(key, sizeof(key));
+    const uint8_t want[kAesKeySize] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77,
+                                       0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF};
+    if (memcmp(key, want, sizeof(key)) != 0) ++failures;
     return failures;
 }
 
@@ -97,6 +129,7 @@ int main(int argc, char** argv) {
         failures += sign_rounds(&key, &public_n);
         rsa_key_free(&key);
     }
+    failures += aes_key_rounds();
     MontgomeryModulus mod;
     static InverseWork work;
     montgomery_prepare(&mod, p, w, true);

@@ -195,4 +195,59 @@ TEST_F(KeyFiles, EightLinePrivateFileReadsShiftedByOneLine) {
     rsa_key_free(&key);
 }
 
+// aes.txt's text as every tool reads it, from one read of the file: a byte-order mark is named,
+// isspace's characters part words, and a file past 64 KiB is refused by the companions while
+// bootseal reads its first part as it always did.
+TEST_F(KeyFiles, AesKeyFilesAreReadOnceAndTheirFaultsNamed) {
+    const std::string hex32 = kKeyHex;
+    const std::string bom = "\xEF\xBB\xBF";
+    struct AesCase {
+        std::string text;  // "" with make: what make builds
+        AesKeyRead first_part;
+        AesKeyRead whole;
+    };
+    const AesCase cases[] = {
+        {hex32 + "\n", AesKeyRead::kKey, AesKeyRead::kKey},
+        {"\v" + hex32 + "\f", AesKeyRead::kKey, AesKeyRead::kKey},
+        {"#a\v#b\f\r\n" + hex32, AesKeyRead::kKey, AesKeyRead::kKey},
+        {"#" + bom + "\n" + hex32, AesKeyRead::kKey, AesKeyRead::kKey},
+        {"# " + bom + "\n" + hex32, AesKeyRead::kNoKey, AesKeyRead::kNoKey},
+        {bom + hex32 + "\r\n", AesKeyRead::kByteOrderMark, AesKeyRead::kByteOrderMark},
+        {bom + "#c\n" + hex32, AesKeyRead::kByteOrderMark, AesKeyRead::kByteOrderMark},
+        {bom, AesKeyRead::kByteOrderMark, AesKeyRead::kByteOrderMark},
+        {bom.substr(0, 2) + hex32, AesKeyRead::kNoKey, AesKeyRead::kNoKey},
+        {hex32 + " " + std::string(70000, 'x'), AesKeyRead::kKey, AesKeyRead::kTooLarge},
+        {std::string(65536 - 32, ' ') + hex32, AesKeyRead::kKey, AesKeyRead::kKey},
+        {std::string(65537 - 32, ' ') + hex32, AesKeyRead::kNoKey, AesKeyRead::kTooLarge},
+    };
+    for (const AesCase& c : cases) {
+        SCOPED_TRACE(c.text.substr(0, 40));
+        write_text("aes.txt", c.text);
+        for (bool first_part : {true, false}) {
+            key_.fill(0xEE);
+            const AesKeyRead read = read_aes_key_file("aes.txt", first_part, key_.data());
+            EXPECT_EQ(read, first_part ? c.first_part : c.whole);
+            if (read == AesKeyRead::kKey) {
+                EXPECT_EQ(hex(key_.data(), 16), kKeyHex);
+            }
+        }
+    }
+    // What stands at the path, and the refusals the companions print.
+    ASSERT_EQ(mkdir("folder", 0700), 0);
+    ASSERT_EQ(symlink("nowhere", "dangling"), 0);
+    EXPECT_EQ(read_aes_key_file("folder", false, key_.data()), AesKeyRead::kUnreadable);
+    EXPECT_EQ(read_aes_key_file("dangling", false, key_.data()), AesKeyRead::kUnopenable);
+    EXPECT_EQ(read_aes_key_file("none", false, key_.data()), AesKeyRead::kAbsent);
+    EXPECT_EQ(aes_key_refusal("a.txt", AesKeyRead::kByteOrderMark),
+              "'a.txt' starts with a UTF-8 byte-order mark (the bytes EF BB BF that Notepad "
+              "writes): save it as plain text without one");
+    EXPECT_EQ(aes_key_refusal("a.txt", AesKeyRead::kTooLarge),
+              "a.txt: too large for a key file (more than 65536 bytes)");
+    // bootseal's transcript for a marked file is the one of any bad key.
+    write_text("aes.txt", bom + hex32);
+    std::string out;
+    EXPECT_EQ(load_aes(select_chip_profile(229), "%02x ", true, &out), -1);
+    EXPECT_EQ(out, kBadKey);
+}
+
 }  // namespace

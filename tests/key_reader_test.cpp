@@ -335,4 +335,61 @@ TEST_F(KeyReader, EveryFormIsToldOnceAndReadByItsReader) {
     }
 }
 
+// The text lines that bootseal reads otherwise than their writer meant: the values stay the
+// dependency's, bootseal's, and the first such line is named, with what is wrong with it.
+TEST_F(KeyReader, TextLinesReadOtherwiseThanMeantAreNamed) {
+    struct FaultCase {
+        std::string text;
+        size_t line;       // 0: none
+        const char* what;  // the start of the fault's text
+    };
+    const FaultCase cases[] = {
+        {"N = 0A1b\nE = 10001\nX = 3\n", 0, ""},
+        {"N = 0A1b\r\nE=10001\r\n  3\n", 0, ""},
+        {"N =\t0A1b\nE =  10001\n3", 0, ""},
+        {"N = 0A1b \nE = 10001\nX = 3\n", 1, "blanks follow its value"},
+        {"N = 0A1b\nE = 10001\t\r\nX = 3\n", 2, "blanks follow its value"},
+        {"N = 0A1b\nE = 10001\nX = 3  ", 3, "blanks follow its value"},
+        {"N = 0A#1b\nE = 10001\nX = 3\n", 1, "a character that is not a hexadecimal digit"},
+        {"N = 0A1b\nE = 0x10001\nX = 3\n", 2, "a character that is not a hexadecimal digit"},
+        {"N = 0A1b\nE = 10g01\nX = 3\n", 2, "a character that is not a hexadecimal digit"},
+        {"N = 0A 1b\nE = 10001\nX = 3\n", 1, "blanks stand among its digits"},
+        {"N = 0A1b\nE = -5\nX = 3\n", 2, "a character that is not a hexadecimal digit"},
+        {"N = 0A1b\nE =\nX = 3\n", 2, "it ends in no hexadecimal digits"},
+        {"N = 0A1b\n\nX = 3\n", 2, "it ends in no hexadecimal digits"},
+        {"N = 0A1b\nE = 1\r\r\nX = 3\n", 2, "it ends in no hexadecimal digits"},
+        {std::string("N = AB\0CD\nE = 1\nX=2\n", 20), 1, "it holds a NUL byte"},
+        // Only the lines read are judged.
+        {"N = 1\nE = 2\nX = 3\nbroken line \n", 0, ""},
+        {"N = 1 \nE = 2 \nX = 3 \n", 1, "blanks follow its value"},
+    };
+    for (const FaultCase& c : cases) {
+        SCOPED_TRACE(c.text);
+        static KeyFileBytes file;
+        std::copy(c.text.begin(), c.text.end(), file.data);
+        file.size = c.text.size();
+        file.data[file.size] = 0;
+        write_text(path("key.txt"), c.text);
+        mbedtls_mpi ours[3], theirs[3];
+        mbedtls_mpi* const our_values[] = {&ours[0], &ours[1], &ours[2]};
+        for (size_t i = 0; i < 3; ++i) {
+            mbedtls_mpi_init(&ours[i]);
+            mbedtls_mpi_init(&theirs[i]);
+        }
+        TextLineFault fault;
+        EXPECT_EQ(read_text_values(file, our_values, 3, 1, &fault), 0);
+        FILE* text = fopen(path("key.txt").c_str(), "rb");
+        for (size_t i = 0; i < 3; ++i) EXPECT_EQ(mbedtls_mpi_read_file(&theirs[i], 16, text), 0);
+        fclose(text);
+        for (size_t i = 0; i < 3; ++i) {
+            EXPECT_EQ(mbedtls_mpi_cmp_mpi(&ours[i], &theirs[i]), 0) << "value " << i;
+            mbedtls_mpi_free(&ours[i]);
+            mbedtls_mpi_free(&theirs[i]);
+        }
+        EXPECT_EQ(fault.line, c.line);
+        EXPECT_EQ(std::string(fault.what != nullptr ? fault.what : "").rfind(c.what, 0), 0u)
+            << (fault.what != nullptr ? fault.what : "no fault");
+    }
+}
+
 }  // namespace

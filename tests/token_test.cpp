@@ -257,32 +257,67 @@ TEST_F(Token, NoOutputShowsThePin) {
         std::string says;  // in standard output on success, else in standard error
     };
     const Case cases[] = {
-        {SIGN_EXE, "pkcs11:token=imp;id=%0?pin-value=" + pin, {}, 2,
+        {SIGN_EXE,
+         "pkcs11:token=imp;id=%0?pin-value=" + pin,
+         {},
+         2,
          "malformed PKCS#11 URI 'pkcs11:token=imp;id=%0?pin-value=...'"},
-        {KEYGEN_EXE, "pkcs11:token=imp;id=%0?pin-value=" + pin, {}, 2,
+        {KEYGEN_EXE,
+         "pkcs11:token=imp;id=%0?pin-value=" + pin,
+         {},
+         2,
          "malformed PKCS#11 URI 'pkcs11:token=imp;id=%0?pin-value=...'"},
-        {SIGN_EXE, "pkcs11:token=secret;colour=red?pin-value=" + pin, {}, 2,
+        {SIGN_EXE,
+         "pkcs11:token=secret;colour=red?pin-value=" + pin,
+         {},
+         2,
          "'pkcs11:token=secret;colour=...?pin-value=...' has attributes this tool does not know"},
-        {KEYGEN_EXE, "pkcs11:token=secret;pin=" + pin + "?pin-value=" + pin, {}, 2,
+        {KEYGEN_EXE,
+         "pkcs11:token=secret;pin=" + pin + "?pin-value=" + pin,
+         {},
+         2,
          "'pkcs11:token=secret;pin=...?pin-value=...' has attributes"},
         // A separator inside the value must not cut the PIN in two halves, one of them shown.
-        {SIGN_EXE, "pkcs11:x=1;pin-value=7391;5642?5642", {}, 2,
+        {SIGN_EXE,
+         "pkcs11:x=1;pin-value=7391;5642?5642",
+         {},
+         2,
          "'pkcs11:x=...;pin-value=...;...?...'"},
         {SIGN_EXE, "PKCS11:token=none?" + kModule + "&pin-value=" + pin, {}, 1, "no token matches"},
         // p11-kit logs in with the last pin-value.
-        {SIGN_EXE, key + "&pin-value=0000&pin-value=" + pin, {}, 0,
+        {SIGN_EXE,
+         key + "&pin-value=0000&pin-value=" + pin,
+         {},
+         0,
          "rsa private key  pkcs11:token=secret;object=signer?" + kModule +
              "&pin-value=...&pin-value=... (token)"},
-        {SIGN_EXE, key + "&pin-value=0000&pin-value=" + pin, {"--json"}, 0,
+        {SIGN_EXE,
+         key + "&pin-value=0000&pin-value=" + pin,
+         {"--json"},
+         0,
          "\"rsa_private_key\": \"pkcs11:token=secret;object=signer?" + kModule +
              "&pin-value=...&pin-value=... (token)\""},
-        {SIGN_EXE, key + "&pin-value=" + pin + "&pin-value=0000", {}, 1,
+        {SIGN_EXE,
+         key + "&pin-value=" + pin + "&pin-value=0000",
+         {},
+         1,
          "cannot log in to token 'secret': wrong PIN"},
-        {KEYGEN_EXE, made + "&pin-value=" + pin + "&pin-value=0000", {}, 1,
+        {KEYGEN_EXE,
+         made + "&pin-value=" + pin + "&pin-value=0000",
+         {},
+         1,
          "cannot log in to token 'secret': wrong PIN"},
         {SIGN_EXE, key + "&pin-source=file:" + path("open.pin"), {}, 0, warning},
         {KEYGEN_EXE, made + "&pin-source=" + path("open.pin"), {}, 0, warning},
         {SIGN_EXE, key + "&pin-source=" + path("closed.pin"), {}, 0, "signature        verified"},
+        // A FIFO of mode 0644 gives the PIN from one read and is no file to warn about.
+        {SIGN_EXE, key + "&pin-source=" + path("pin.fifo"), {}, 0, "signature        verified"},
+        {KEYGEN_EXE,
+         "pkcs11:token=secret;object=piped;id=%0B?" + kModule +
+             "&pin-source=file:" + path("pin.fifo"),
+         {},
+         0,
+         "modulus: 1024 bits"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.uri + (c.more.empty() ? "" : " " + c.more[0]));
@@ -293,7 +328,12 @@ TEST_F(Token, NoOutputShowsThePin) {
             args.insert(args.end(), c.more.begin(), c.more.end());
             args.insert(args.end(), {"in.bin", "out.bin"});
         }
-        shell_output("cd " + dir_ + " && rm -rf kg out.bin && mkdir kg");
+        shell_output("cd " + dir_ + " && rm -rf kg out.bin pin.fifo && mkdir kg");
+        if (c.uri.find("pin.fifo") != std::string::npos) {
+            shell_output("cd " + dir_ +
+                         " && mkfifo -m 0644 pin.fifo && (timeout 20 cp closed.pin "
+                         "pin.fifo >/dev/null 2>&1 &)");
+        }
         const ToolRun run = run_program(c.tool, dir_, args);
         EXPECT_EQ(run.status, c.status) << run.errors;
         const std::string& shown = c.status == 0 && c.says != warning ? run.output : run.errors;

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "keys/key_reader.hpp"
 #include "platform/secret_prompt.hpp"
 
 namespace {
@@ -303,17 +304,16 @@ bool get_pin(P11KitUri* uri, const std::string& token, char pin[kMaxPin], std::s
         return true;
     }
     if (const char* source = p11_kit_uri_get_pin_source(uri)) {
-        FILE* file = fopen(pin_source_file(source), "r");
-        // Unbuffered, as the terminal below: no copy of the PIN in a buffer the C library frees.
-        if (file != nullptr) setvbuf(file, nullptr, _IONBF, 0);
-        if (file == nullptr || fgets(pin, kMaxPin, file) == nullptr) {
-            if (file) fclose(file);
-            const int error = errno;
+        // Its first line, the file read once and whole into a buffer that is wiped: no copy of
+        // the PIN in a buffer the C library frees, and a pipe serves as well as a file.
+        std::string detail;
+        const int length = read_secret_line(pin_source_file(source), pin, kMaxPin, &detail);
+        // An empty line would be tried as the PIN, and a wrong one counts towards its lock.
+        if (length <= 0) {
             *why = std::string("cannot read the PIN from pin-source ") + source + ": " +
-                   (file == nullptr ? strerror(error) : "the file is empty");
+                   (length == 0 ? "its first line is empty" : detail);
             return false;
         }
-        fclose(file);
     } else {
         const std::string prompt = "PIN for token '" + token + "': ";
         if (ask_secret_on_terminal(prompt.c_str(), pin, kMaxPin) < 0) {
