@@ -1,38 +1,27 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "platform/set_journal.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstdio>
+
+#include "platform/file_steps.hpp"
 
 namespace {
 
 constexpr char kHeader[] = "bootseal set journal 1";
 constexpr char kEnd[] = "end";
 
-bool exists(const std::string& path, struct stat* st) { return lstat(path.c_str(), st) == 0; }
-
 // Whether the entry's new name was made: its temp renamed over target, or target unlinked.
 bool entry_done(const JournalEntry& entry) {
-    struct stat st;
-    return !exists(entry.temp.empty() ? entry.target : entry.temp, &st);
+    return !name_exists(entry.temp.empty() ? entry.target : entry.temp);
 }
 
 // Puts back the old file kept as backup. Before the entry's step the backup can only be a second
 // name of target, which it then merely loses; after it, the backup takes target's name again.
 int restore_backup(const JournalEntry& entry) {
-    struct stat kept, current;
-    if (!exists(entry.backup, &kept)) return errno == ENOENT ? 0 : errno;  // back already
-    if (entry_done(entry)) {
-        return rename(entry.backup.c_str(), entry.target.c_str()) == 0 ? 0 : errno;
-    }
-    const bool same = exists(entry.target, &current) && current.st_dev == kept.st_dev &&
-                      current.st_ino == kept.st_ino;
-    if (!same) return 0;  // not this set's second name: left alone
-    return unlink(entry.backup.c_str()) == 0 ? 0 : errno;
+    if (!name_exists(entry.backup)) return 0;  // back already
+    if (entry_done(entry)) return rename_name(entry.backup, entry.target);
+    if (!same_named_file(entry.target, entry.backup)) return 0;  // not this set's second name
+    return remove_name(entry.backup);
 }
 
 int undo_entry(const JournalEntry& entry) {
@@ -41,10 +30,11 @@ int undo_entry(const JournalEntry& entry) {
         if (error != 0) return error;
     } else if (entry_done(entry)) {
         // A new file renamed into place where there was none: it goes again.
-        if (unlink(entry.target.c_str()) != 0 && errno != ENOENT) return errno;
+        const int error = remove_name(entry.target);
+        if (error != 0 && error != ENOENT) return error;
     }
-    if (!entry.temp.empty() && unlink(entry.temp.c_str()) != 0 && errno != ENOENT) return errno;
-    return 0;
+    const int error = entry.temp.empty() ? 0 : remove_name(entry.temp);
+    return error == ENOENT ? 0 : error;
 }
 
 }  // namespace
@@ -101,12 +91,4 @@ int undo_set_steps(const std::vector<JournalEntry>& entries, std::string* failed
         }
     }
     return first_error;
-}
-
-int flush_folder(const std::string& folder) {
-    const int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return errno;
-    const int error = fsync(fd) == 0 ? 0 : errno;
-    close(fd);
-    return error;
 }

@@ -35,6 +35,3 @@ bool set_steps_done(const std::vector<JournalEntry>& entries);
 // reached; done again, it changes nothing more. Returns 0, or the errno of a step that failed
 // with *failed naming its file (the others are still undone).
 int undo_set_steps(const std::vector<JournalEntry>& entries, std::string* failed);
-
-// Flushes the names in folder to disk. Returns 0 or errno.
-int flush_folder(const std::string& folder);

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/file_steps.hpp"
 #include "platform/set_journal.hpp"
 
 namespace {
