@@ -35,13 +35,12 @@ int prepare_output_folder(const char* tool, const std::string& dir, bool* create
     }
     // Whoever may write into the folder may put keys of their own in place of these, or take
     // the names before they are written.
-    unsigned mode = 0;
-    if (permission_bits(dir.c_str(), &mode) && (mode & 022) != 0) {
-        fprintf(
-            stderr,
-            "%s: warning: the folder '%s' may be written by other users (mode %04o): they could "
-            "replace the keys; keep keys in a folder of mode 0700\n",
-            tool, dir.c_str(), mode);
+    const std::string others = others_may_write_into(dir.c_str());
+    if (!others.empty()) {
+        fprintf(stderr,
+                "%s: warning: the folder '%s' may be written by other users (%s): they could "
+                "replace the keys; keep keys in a folder only you may write into\n",
+                tool, dir.c_str(), others.c_str());
     }
     return 0;
 }

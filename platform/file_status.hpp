@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 // What a path names.
 enum class PathKind {
@@ -25,9 +26,15 @@ bool nothing_at(const char* path);
 // Whether the run may read the file at path.
 bool may_read(const char* path);
 
-// The permission bits of the file at path (0644 ...), following links. Returns false when it
-// cannot be looked at.
-bool permission_bits(const char* path, unsigned* mode);
+// Who besides its owner may read or write the file at path (following links), in words for a
+// warning: "mode 0644" where permission bits say it (any bit for the group or others), "its
+// access list lets Everyone read it" where an access list does; "" when no one else may, or
+// when it cannot be looked at.
+std::string others_may_use(const char* path);
 
-// Whether permission bits let users other than the owner (its group, or anyone) read or write.
-inline bool open_to_others(unsigned mode) { return (mode & 077) != 0; }
+// Who besides its owner may write into the folder dir (create, replace or remove its files), in
+// the same words; "" when no one else may.
+std::string others_may_write_into(const char* dir);
+
+// How a file only its owner may use is said here: "a file of mode 0600".
+const char* owner_only_file_words();

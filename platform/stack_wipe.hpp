@@ -11,5 +11,7 @@ void wipe_stack_below();
 // bytes there, and a later call that saves them (the dynamic loader's lazy binding) would put
 // them on the stack after the last wipe. x86-64: zmm0-zmm31 with AVX-512F, else ymm0-ymm15
 // (vzeroall) with AVX, else xmm0-xmm15; AArch64: v0-v31 (which clears SVE's z registers too).
-// Elsewhere it does nothing. Called once a key is loaded and once a signature is made.
+// Elsewhere it does nothing. On Windows, xmm6 to xmm15 are the caller's to keep: they come back
+// as the caller had them, and what a callee left there was saved on the stack, which
+// wipe_stack_below clears. Called once a key is loaded and once a signature is made.
 void clear_vector_registers();

@@ -81,6 +81,15 @@ void fill_and_read_xmm(bool clear, uint8_t* out) {
           "xmm11", "xmm12", "xmm13", "xmm14", "xmm15", "memory");
 }
 
+#if defined(_WIN32)
+// Windows' calling convention has xmm6 to xmm15 kept for the caller: a called function that
+// changes them puts the caller's values back (from the stack, which wipe_stack_below wipes), so
+// what they hold after the call is the caller's own, not a callee's key bytes.
+constexpr size_t kKeptByTheCaller = 10 * 16;
+#else
+constexpr size_t kKeptByTheCaller = 0;
+#endif
+
 TEST(StackWipe, ClearingLeavesNoByteInAnyVectorRegister) {
     const bool wide = __builtin_cpu_supports("avx512f");
     const size_t size = wide ? 32 * 64 : 16 * 16;
@@ -95,7 +104,7 @@ TEST(StackWipe, ClearingLeavesNoByteInAnyVectorRegister) {
         }
         size_t left = 0;
         for (size_t i = 0; i < size; ++i) left += seen[i] == 0xA5;
-        EXPECT_EQ(left, clear ? 0 : size);
+        EXPECT_EQ(left, clear ? kKeptByTheCaller : size);
     }
 }
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 namespace {
 
@@ -35,9 +36,21 @@ bool nothing_at(const char* path) {
 
 bool may_read(const char* path) { return access(path, R_OK) == 0; }
 
-bool permission_bits(const char* path, unsigned* mode) {
+namespace {
+
+// "mode 0644" when the permission bits of path have one of mask, else "".
+std::string mode_words(const char* path, unsigned mask) {
     struct stat st;
-    if (stat(path, &st) != 0) return false;
-    *mode = static_cast<unsigned>(st.st_mode & 07777);
-    return true;
+    if (stat(path, &st) != 0 || (st.st_mode & mask) == 0) return "";
+    char words[16];
+    snprintf(words, sizeof(words), "mode %04o", static_cast<unsigned>(st.st_mode & 07777));
+    return words;
 }
+
+}  // namespace
+
+std::string others_may_use(const char* path) { return mode_words(path, 077); }
+
+std::string others_may_write_into(const char* dir) { return mode_words(dir, 022); }
+
+const char* owner_only_file_words() { return "a file of mode 0600"; }

@@ -11,7 +11,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
+#include "platform/file_steps.hpp"
+#include "platform/set_journal.hpp"
 #include "platform/windows/owner_only.hpp"
 #include "platform/windows/windows_text.hpp"
 
@@ -346,4 +349,116 @@ WriteResult replace_file(const char* path, const uint8_t* data, size_t size, uns
     if (staged != WriteResult::kWritten) return staged;
     return commit_files(&file, 1, nullptr, nullptr) ? WriteResult::kWritten
                                                     : WriteResult::kWriteFailed;
+}
+
+WriteResult stage_move_aside(StagedFile* file, const char* path) {
+    *file = StagedFile();
+    file->target = path;
+    file->move_aside = true;
+    file->existed = true;
+    const int standing = what_stands_at(path);
+    if (standing == 0) {
+        file->error = ENOENT;
+        return WriteResult::kCannotOpen;
+    }
+    if (standing == 2) {
+        file->error = EISDIR;
+        return WriteResult::kCannotOpen;
+    }
+    if (standing == 3) {
+        file->error = EEXIST;
+        file->refused_kind = "a device";
+        return WriteResult::kCannotOpen;
+    }
+    return WriteResult::kWritten;
+}
+
+namespace {
+
+// Puts the journal of entries in folder whole: written and flushed under a temporary name, then
+// moved to its own name, which must be free. Returns 0 or errno.
+int put_journal(const std::string& folder, const std::vector<JournalEntry>& entries) {
+    const std::string bytes = format_set_journal(entries);
+    const std::string path = set_journal_path(folder);
+    if (name_exists(path)) return EEXIST;
+    StagedFile journal;
+    if (stage_file(&journal, path.c_str(), reinterpret_cast<const uint8_t*>(bytes.data()),
+                   bytes.size(), 0600, FileMode::kExact) != WriteResult::kWritten) {
+        return journal.error != 0 ? journal.error : EIO;
+    }
+    if (!MoveFileExW(wide_text(journal.temp_path.c_str()).c_str(), wide_text(path.c_str()).c_str(),
+                     MOVEFILE_WRITE_THROUGH)) {
+        const int error = fail_with_windows_error(&journal);
+        abandon_files(&journal, 1);
+        return error;
+    }
+    forget_temporary(wide_text(journal.temp_path.c_str()));
+    return 0;
+}
+
+// Takes one step of a journaled set: the new file over its target, or the old file's name away.
+bool take_step(StagedFile* file) {
+    const int error =
+        file->move_aside ? remove_name(file->target) : rename_name(file->temp_path, file->target);
+    if (error == 0) return true;
+    file->error = error;
+    return false;
+}
+
+}  // namespace
+
+bool commit_file_set(const char* folder, StagedFile* files, size_t count, const char* backup_suffix,
+                     size_t* failed_index) {
+    set_naming(true);
+    size_t failed = count;
+    std::vector<JournalEntry> entries;
+    for (size_t i = 0; i < count; ++i) {
+        entries.push_back({files[i].target, files[i].temp_path,
+                           files[i].existed ? files[i].target + backup_suffix : std::string()});
+    }
+    const int journal_error = put_journal(folder, entries);
+    if (journal_error != 0) {
+        files[0].error = journal_error;
+        failed = 0;
+    }
+    const bool journaled = failed == count;
+    // The backups are second names of the old files: no instant passes with a target nameless.
+    for (size_t i = 0; i < count && failed == count; ++i) {
+        if (!files[i].existed) continue;
+        const int error = link_name(files[i].target, entries[i].backup);
+        if (error == 0) {
+            files[i].backup_path = entries[i].backup;
+        } else {
+            files[i].error = error;
+            failed = i;
+        }
+    }
+    for (size_t i = 0; i < count && failed == count; ++i) {
+        if (!take_step(&files[i])) failed = i;
+    }
+    if (journaled && failed != count) {
+        // Undoing is recorded before it starts, so that a run stopped while it undoes is undone
+        // on by the next one, never taken for a set put in place.
+        const std::string journal = set_journal_path(folder), undo = set_undo_path(folder);
+        const bool marked = rename_name(journal, undo) == 0;
+        std::string not_back;
+        const int error = undo_set_steps(entries, &not_back);
+        if (error != 0) {
+            // The journal stays: the next run in the folder tries again.
+            fprintf(stderr, "cannot put back the old '%s': %s\n", not_back.c_str(),
+                    strerror(error));
+        } else {
+            remove_name(marked ? undo : journal);
+        }
+    }
+    for (size_t i = 0; i < count; ++i) {
+        if (failed != count) files[i].backup_path.clear();
+        forget_temporary(wide_text(files[i].temp_path.c_str()));
+        if (!journaled || failed != count) remove_name(files[i].temp_path);
+        files[i].temp_path.clear();
+    }
+    if (journaled && failed == count) remove_name(set_journal_path(folder));
+    set_naming(false);
+    if (failed_index != nullptr) *failed_index = failed;
+    return failed == count;
 }

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "platform/windows/owner_only.hpp"
 #include "platform/windows/windows_text.hpp"
 
 namespace {
@@ -71,8 +72,14 @@ bool may_read(const char* path) {
     return true;
 }
 
-bool permission_bits(const char*, unsigned*) {
-    // Windows keeps access lists, not mode bits: who else may read a file is asked of its list.
-    errno = ENOSYS;
-    return false;
+std::string others_may_use(const char* path) {
+    const std::string who = others_who_may_read(path);
+    return who.empty() ? who : "its access list lets " + who + " read it";
 }
+
+std::string others_may_write_into(const char* dir) {
+    const std::string who = others_who_may_read(dir, true);
+    return who.empty() ? who : "its access list lets " + who + " write into it";
+}
+
+const char* owner_only_file_words() { return "a file only its owner may read"; }

@@ -27,9 +27,14 @@ TOKEN_USER* current_user() {
     return user;
 }
 
-// Whether an entry's rights let it read the file's contents.
-bool grants_reading(ACCESS_MASK mask) {
-    return (mask & (FILE_READ_DATA | GENERIC_READ | GENERIC_ALL | MAXIMUM_ALLOWED)) != 0;
+// Whether an entry's rights let it read the file's contents, or write into it (a folder: add and
+// remove its files).
+bool grants(ACCESS_MASK mask, bool writing) {
+    const ACCESS_MASK wanted = writing
+                                   ? FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE | WRITE_DAC |
+                                         WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL | MAXIMUM_ALLOWED
+                                   : FILE_READ_DATA | GENERIC_READ | GENERIC_ALL | MAXIMUM_ALLOWED;
+    return (mask & wanted) != 0;
 }
 
 }  // namespace
@@ -64,7 +69,7 @@ void free_owner_only_access(OwnerOnlyAccess* access) {
     *access = OwnerOnlyAccess();
 }
 
-std::string others_who_may_read(const char* path) {
+std::string others_who_may_read(const char* path, bool writing) {
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     std::wstring wide_path = wide_text(path);
@@ -86,7 +91,7 @@ std::string others_who_may_read(const char* path) {
         const auto* header = static_cast<ACE_HEADER*>(entry);
         if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
         const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
-        if (!grants_reading(allowed->Mask)) continue;
+        if (!grants(allowed->Mask, writing)) continue;
         PSID sid = const_cast<DWORD*>(&allowed->SidStart);
         for (const auto& other : kOthers) {
             BYTE buffer[SECURITY_MAX_SID_SIZE];

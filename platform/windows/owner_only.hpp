@@ -19,6 +19,7 @@ bool make_owner_only_access(OwnerOnlyAccess* access);
 // Frees what make_owner_only_access made (also after a failure).
 void free_owner_only_access(OwnerOnlyAccess* access);
 
-// Who besides its owner the access list of path lets read it: "Everyone", "Users" or
-// "Authenticated Users" (the first such entry), or "" when none of them may.
-std::string others_who_may_read(const char* path);
+// Who besides its owner the access list of path lets read it (or, with writing, write into it):
+// "Everyone", "Users" or "Authenticated Users" (the first such entry), or "" when none of them
+// may.
+std::string others_who_may_read(const char* path, bool writing = false);
