@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "image/recover_folders.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "platform/file_identity.hpp"
 #include "platform/file_status.hpp"
 #include "platform/folder_recovery.hpp"
 
@@ -57,16 +59,35 @@ bool report(const char* tool, const std::string& dir, const FolderRecovery& done
 }  // namespace
 
 bool recover_folders(const char* tool, std::initializer_list<const char*> paths) {
-    std::vector<std::string> done;
-    bool whole = true;
+    // Each folder once, however it is spelt, and locked in one order by every run, so that two
+    // runs that lock the same folders never wait for each other.
+    struct Folder {
+        std::string dir;
+        FileIdentity identity;
+    };
+    std::vector<Folder> folders;
     for (const char* path : paths) {
         if (path == nullptr || path[0] == '\0') continue;
         const std::string dir = folder_of(path);
+        const FileIdentity identity = file_identity(dir.c_str());
+        if (!identity.known) continue;  // a folder that is not there holds nothing to recover
         bool seen = false;
-        for (const std::string& other : done) seen = seen || other == dir;
-        if (seen) continue;
-        done.push_back(dir);
-        whole = report(tool, dir, recover_folder(dir.c_str(), false)) && whole;
+        for (const Folder& other : folders) {
+            seen = seen || same_file_identity(other.identity, identity);
+        }
+        if (!seen) folders.push_back({dir, identity});
+    }
+    std::sort(folders.begin(), folders.end(), [](const Folder& a, const Folder& b) {
+        return a.identity.volume != b.identity.volume ? a.identity.volume < b.identity.volume
+                                                      : a.identity.file < b.identity.file;
+    });
+    waiting_tool = tool;
+    bool whole = true;
+    for (const Folder& folder : folders) {
+        // Held until the run ends (the system drops it then): no key set is replaced under the
+        // run while it reads the keys or writes its files.
+        const bool locked = lock_folder(folder.dir.c_str(), say_waiting) >= 0;
+        whole = report(tool, folder.dir, recover_folder(folder.dir.c_str(), locked)) && whole;
     }
     return whole;
 }

@@ -12,7 +12,9 @@
 //   TOOL: undid the interrupted replacement of the key files in 'DIR': the old ones are back
 //   TOOL: cannot finish or undo the interrupted replacement of the key files in 'DIR': WHY
 //   TOOL: removed N temporary file(s) that stopped runs left in 'DIR'
-// Returns false when a folder holds a replacement that could be neither finished nor undone.
+// Each folder's lock is taken first (saying so while another run holds it) and held until the run
+// ends, so that no key set is replaced under the run. Returns false when a folder holds a
+// replacement that could be neither finished nor undone.
 bool recover_folders(const char* tool, std::initializer_list<const char*> paths);
 
 // Takes the lock of the folder dir for the rest of the run, waiting (and saying so) while another

@@ -14,6 +14,11 @@ int prepare_output_folder(const char* tool, const std::string& dir, bool* create
     const PathKind kind = path_kind(dir.c_str());
     if (kind == PathKind::kNothing) {
         const int error = errno != ENOENT ? errno : make_folder(dir.c_str(), 0700);
+        // Another run made it meanwhile: it is that run's, and this one goes on as in any folder
+        // that exists (waiting for its lock).
+        if (error == EEXIST && path_kind(dir.c_str()) == PathKind::kFolder) {
+            return prepare_output_folder(tool, dir, created);
+        }
         if (error != 0) {
             fprintf(stderr, "%s: cannot create the folder '%s': %s; nothing written\n", tool,
                     dir.c_str(), strerror(error));

@@ -9,6 +9,7 @@
 #include "keys/secret_text.hpp"
 #include "platform/file_replace.hpp"
 #include "platform/file_status.hpp"
+#include "platform/file_steps.hpp"
 
 namespace {
 
@@ -120,6 +121,17 @@ bool write_key_set(const std::string& dir, KeyFile keys[kKeySetFiles], std::stri
     StagedFile staged[kKeySetFiles];
     KeyFile* order[kKeySetFiles];
     size_t count = 0;
+    for (size_t i = 0; i < kKeySetFiles; ++i) {
+        // A key file that is a link lives in another folder, which the set's journal cannot
+        // name: it is not replaced through the link.
+        if (in_replaced_set(keys, i) && path_kind(keys[i].path.c_str()) == PathKind::kRegular &&
+            !names_plain_file(keys[i].path)) {
+            *why = "'" + keys[i].path +
+                   "' is a link: a key set is replaced in its own folder only; put the file "
+                   "itself there, or name the folder it is in with --dir; nothing written";
+            return false;
+        }
+    }
     for (size_t i = 0; i < kKeySetFiles; ++i) {
         KeyFile* key = &keys[i];
         key->kept = false;

@@ -47,9 +47,11 @@ void recover_set(const std::string& dir, FolderRecovery* result) {
     const std::string& path = undoing ? undo : journal;
     std::string bytes;
     std::vector<JournalEntry> entries;
-    if (!read_small_file(path, &bytes) || !parse_set_journal(bytes, &entries)) {
+    if (!read_small_file(path, &bytes) || !parse_set_journal(dir, bytes, &entries)) {
         result->set = SetRecovery::kFailed;
-        result->why = "its journal '" + path + "' cannot be read whole";
+        result->why = "its journal '" + path +
+                      "' cannot be read whole, or names files of other "
+                      "folders; nothing of it was followed";
         return;
     }
     if (!undoing && set_steps_done(entries)) {

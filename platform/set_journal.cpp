@@ -43,18 +43,48 @@ std::string set_journal_path(const std::string& folder) { return folder + "/.boo
 
 std::string set_undo_path(const std::string& folder) { return folder + "/.bootseal.undo"; }
 
-std::string format_set_journal(const std::vector<JournalEntry>& entries) {
+namespace {
+
+// Where the name of path starts: after its last separator.
+size_t name_start(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? 0 : slash + 1;
+}
+
+// Whether text is the name of a file in a folder, and nothing more.
+bool plain_name(const std::string& text) {
+    return !text.empty() && text != "." && text != ".." &&
+           text.find_first_of("/\\") == std::string::npos;
+}
+
+// The name of path when it is a file of folder, else "".
+std::string name_in(const std::string& folder, const std::string& path) {
+    if (path.empty()) return "";
+    const size_t start = name_start(path);
+    const std::string parent = start == 0 ? "." : path.substr(0, start);
+    if (!same_named_file(parent, folder.empty() ? "." : folder)) return "";
+    return path.substr(start);
+}
+
+}  // namespace
+
+bool format_set_journal(const std::string& folder, const std::vector<JournalEntry>& entries,
+                        std::string* bytes) {
     std::string out(kHeader, sizeof(kHeader));
     for (const JournalEntry& entry : entries) {
         for (const std::string* field : {&entry.target, &entry.temp, &entry.backup}) {
-            out.append(*field).push_back('\0');
+            const std::string name = name_in(folder, *field);
+            if (!field->empty() && name.empty()) return false;
+            out.append(name).push_back('\0');
         }
     }
     out.append(kEnd, sizeof(kEnd));
-    return out;
+    *bytes = out;
+    return true;
 }
 
-bool parse_set_journal(const std::string& bytes, std::vector<JournalEntry>* entries) {
+bool parse_set_journal(const std::string& folder, const std::string& bytes,
+                       std::vector<JournalEntry>* entries) {
     std::vector<std::string> fields;
     size_t start = 0;
     for (size_t end; (end = bytes.find('\0', start)) != std::string::npos; start = end + 1) {
@@ -65,10 +95,20 @@ bool parse_set_journal(const std::string& bytes, std::vector<JournalEntry>* entr
         return false;
     }
     entries->clear();
+    const std::string prefix = (folder.empty() ? std::string(".") : folder) + "/";
     for (size_t i = 1; i + 1 < fields.size(); i += 3) {
-        const JournalEntry entry = {fields[i], fields[i + 1], fields[i + 2]};
         // Each entry changes something, and only a file kept under a backup may lose its name.
-        if (entry.target.empty() || (entry.temp.empty() && entry.backup.empty())) return false;
+        if (fields[i].empty() || (fields[i + 1].empty() && fields[i + 2].empty())) return false;
+        JournalEntry entry;
+        std::string* paths[] = {&entry.target, &entry.temp, &entry.backup};
+        for (size_t f = 0; f < 3; ++f) {
+            const std::string& name = fields[i + f];
+            if (name.empty()) continue;
+            // A journal that names anything else is not one this tool wrote: nothing of it is
+            // followed.
+            if (!plain_name(name)) return false;
+            *paths[f] = prefix + name;
+        }
         entries->push_back(entry);
     }
     return true;

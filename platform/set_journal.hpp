@@ -22,11 +22,16 @@ std::string set_journal_path(const std::string& folder);
 std::string set_undo_path(const std::string& folder);
 
 // The journal's bytes: a header, three NUL-ended fields per entry (one entry at least), and an
-// end mark, so that a journal cut short is told from a whole one.
-std::string format_set_journal(const std::vector<JournalEntry>& entries);
+// end mark, so that a journal cut short is told from a whole one. The journal names its files
+// by their names in folder alone, so that it says nothing of any other folder, and still holds
+// when the folder is moved. Returns false when a file of entries is not in folder.
+bool format_set_journal(const std::string& folder, const std::vector<JournalEntry>& entries,
+                        std::string* bytes);
 
-// Reads journal bytes back. Returns false when they are not a whole journal.
-bool parse_set_journal(const std::string& bytes, std::vector<JournalEntry>* entries);
+// Reads the journal of folder back, its names made paths in folder again. Returns false when the
+// bytes are not a whole journal, or name anything but a file of folder (a path, "." or "..").
+bool parse_set_journal(const std::string& folder, const std::string& bytes,
+                       std::vector<JournalEntry>* entries);
 
 // Whether every step of the set was done: every temp renamed, every target with no temp gone.
 bool set_steps_done(const std::vector<JournalEntry>& entries);

@@ -64,7 +64,9 @@ TEST_F(FolderRecovery, AnInterruptedSetIsUndoneOrFinishedFromEveryStep) {
         write_text(path("c.txt"), "old c");
         write_text(entries[0].temp, "new a");
         write_text(entries[1].temp, "new b");
-        write_text(set_journal_path(dir_), format_set_journal(entries));
+        std::string journal;
+        ASSERT_TRUE(format_set_journal(dir_, entries, &journal));
+        write_text(set_journal_path(dir_), journal);
         const std::vector<std::string> steps = {"ln a.txt a.txt.old", "ln c.txt c.txt.old",
                                                 "mv .bootseal.1.0.tmp a.txt",
                                                 "mv .bootseal.1.1.tmp b.txt", "rm c.txt"};
@@ -83,19 +85,33 @@ TEST_F(FolderRecovery, AnInterruptedSetIsUndoneOrFinishedFromEveryStep) {
     }
 }
 
-// A journal that is not whole says nothing to be trusted: the folder is left as it was found,
-// temporaries included, and the failure says which journal.
-TEST_F(FolderRecovery, AJournalCutShortLeavesTheFolderAsItWas) {
-    const std::string whole = format_set_journal({{path("a.txt"), path(".bootseal.1.0.tmp"), ""}});
-    for (const std::string& bytes : {whole.substr(0, whole.size() - 1), std::string("\0", 1),
-                                     std::string(), whole.substr(0, 23) + "end" + '\0'}) {
+// A journal that is not whole says nothing to be trusted, nor one that names a file of another
+// folder (a planted one would have a run as root rename files anywhere): the folder is left as
+// it was found, temporaries included, and the failure says which journal.
+TEST_F(FolderRecovery, AJournalCutShortOrNamingOtherFoldersLeavesTheFolderAsItWas) {
+    std::string whole;
+    ASSERT_TRUE(format_set_journal(dir_, {{path("a.txt"), path(".bootseal.1.0.tmp"), ""}}, &whole));
+    EXPECT_EQ(whole.find(dir_), std::string::npos) << "the journal names its folder";
+    std::string elsewhere;
+    EXPECT_FALSE(
+        format_set_journal(dir_, {{"/etc/a.txt", path(".bootseal.1.0.tmp"), ""}}, &elsewhere));
+    const std::string header = whole.substr(0, whole.find('\0') + 1);
+    auto planted = [&header](const std::string& target, const std::string& temp) {
+        return header + target + '\0' + temp + '\0' + '\0' + "end" + '\0';
+    };
+    for (const std::string& bytes :
+         {whole.substr(0, whole.size() - 1), std::string("\0", 1), std::string(),
+          whole.substr(0, 23) + "end" + '\0', planted(dir_ + "/../victim", "x.tmp"),
+          planted("a.txt", "/tmp/x.tmp"), planted("..", "x.tmp"), planted("a.txt", "sub/x")}) {
         shell_output("rm -rf " + dir_ + "/* " + dir_ + "/.[!.]*");
         write_text(path(".bootseal." + std::to_string(dead_pid()) + ".0.tmp"), "new a");
         write_text(set_journal_path(dir_), bytes);
         const std::string before = listing();
         const ::FolderRecovery done = recover_folder(dir_.c_str(), false);
         EXPECT_EQ(done.set, SetRecovery::kFailed);
-        EXPECT_NE(done.why.find(".bootseal.journal' cannot be read whole"), std::string::npos);
+        EXPECT_NE(done.why.find(".bootseal.journal' cannot be read whole, or names files of other "
+                                "folders"),
+                  std::string::npos);
         EXPECT_EQ(listing(), before);
     }
 }

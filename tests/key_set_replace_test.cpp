@@ -98,23 +98,60 @@ TEST_F(KeySetReplace, ForceReplacesTheWholeSetItFinds) {
 }
 
 // A second run into the folder waits while the first writes, says so, and then finds the first
-// run's keys: it refuses them without --force, as it would have after the first had ended.
+// run's keys: keygen refuses them without --force, as it would have after the first had ended,
+// and bootseal seals with the whole new pair, never half of one. A folder the first run makes
+// is waited for too.
 TEST_F(KeySetReplace, ASecondRunWaitsForTheFirstAndFindsItsKeys) {
-    shell_output("mkdir " + path("kg"));
-    // The first run is held at its first rename, its journal written, for a second.
-    const std::string first = "cd " + dir_ + " && strace -f -qq -o /dev/null -e trace=rename " +
-                              "-e inject=rename:delay_enter=1000000:when=1 " + KEYGEN_EXE +
-                              " --dir kg >first.out 2>&1; echo $? >first.status";
-    shell_output("(" + first + ") & cd " + dir_ +
-                 " && for i in $(seq 200); do [ -e kg/.bootseal.journal ] && break; sleep 0.02; "
-                 "done; " +
-                 KEYGEN_EXE + " --dir kg >second.out 2>&1; echo $? >second.status; wait");
-    EXPECT_EQ(shell_output("cat " + path("first.status") + " " + path("second.status")), "0\n1\n");
-    EXPECT_EQ(shell_output("cat " + path("second.out")),
-              "bootseal-keygen: waiting for the run that is writing into 'kg'\n"
-              "bootseal-keygen: 'kg/rsa_priv.txt' exists; nothing written (use --force to replace "
-              "it)\n");
-    EXPECT_EQ(shell_output("cd " + path("kg") + " && ls -A | xargs"), "rsa_priv.txt rsa_pub.txt\n");
+    write_file(path("in.bin"), read_file(SAMPLE_LOADER));
+    struct Case {
+        const char* name;
+        bool folder_exists;
+        std::string second;  // run in the test's folder
+        const char* status;  // the first run's, then the second's
+        std::string said;
+    };
+    const Case cases[] = {
+        {"keygen", true, std::string(KEYGEN_EXE) + " --dir kg", "0\n1\n",
+         "bootseal-keygen: waiting for the run that is writing into 'kg'\n"
+         "bootseal-keygen: 'kg/rsa_priv.txt' exists; nothing written (use --force to replace "
+         "it)\n"},
+        {"bootseal", true,
+         "cd kg && " + std::string(BOOTSEAL_EXE) +
+             " ../in.bin ../out.bin 341 2 "
+             ">/dev/null",
+         "0\n0\n", "bootseal: waiting for the run that is writing into '.'\n"},
+        // Both started at once, neither finding the folder: one makes it, the other waits.
+        {"keygen into a folder the first makes", false, std::string(KEYGEN_EXE) + " --dir kg",
+         "0\n1\n", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        shell_output("rm -rf " + path("kg") + " " + path("out.bin") +
+                     (c.folder_exists ? " && mkdir " + path("kg") : std::string()));
+        // The first run is held at its first rename, its journal written, for a second.
+        const std::string first = "cd " + dir_ + " && strace -f -qq -o /dev/null -e trace=rename " +
+                                  "-e inject=rename:delay_enter=1000000:when=1 " + KEYGEN_EXE +
+                                  " --dir kg >first.out 2>&1; echo $? >first.status";
+        const std::string wait = c.folder_exists ? "for i in $(seq 200); do [ -e "
+                                                   "kg/.bootseal.journal ] && break; sleep 0.02; "
+                                                   "done; "
+                                                 : "";
+        shell_output("(" + first + ") & cd " + dir_ + " && " + wait + "(" + c.second +
+                     ") >second.out 2>&1; echo $? >second.status; wait");
+        EXPECT_EQ(
+            shell_output("cat " + path("first.status") + " " + path("second.status") + " | sort"),
+            c.status);
+        const std::string said = shell_output("cat " + path("second.out"));
+        EXPECT_EQ(said.substr(0, c.said.size()), c.said) << said;
+        EXPECT_EQ(shell_output("cd " + path("kg") + " && ls -A | xargs"),
+                  "rsa_priv.txt rsa_pub.txt\n");
+        if (std::string(c.name) == "bootseal") {
+            // Signed with the first run's new pair, whole.
+            const ToolRun check = run_program(
+                VERIFY_EXE, dir_, {"out.bin", "--chip", "341", "--secure", "2", "--keys", "kg"});
+            EXPECT_EQ(check.status, 0) << check.output;
+        }
+    }
 }
 
 // Every tool, before it reads a key from a folder or writes into it, undoes the replacement a
@@ -148,12 +185,15 @@ TEST_F(KeySetReplace, EveryToolPutsBackTheSetAKilledRunLeft) {
                      "rsa_*.txt . && ln rsa_priv.txt rsa_priv.txt.old && ln rsa_pub.txt "
                      "rsa_pub.txt.old && echo N = 12 >.bootseal.999999.1.tmp && echo D = 1 "
                      ">new && mv new rsa_priv.txt && echo x >.bootseal.999999.2.tmp");
-        write_text(
-            set_journal_path(folder),
-            format_set_journal({{folder + "/rsa_priv.txt", folder + "/.bootseal.999999.0.tmp",
+        std::string journal;
+        ASSERT_TRUE(
+            format_set_journal(folder,
+                               {{folder + "/rsa_priv.txt", folder + "/.bootseal.999999.0.tmp",
                                  folder + "/rsa_priv.txt.old"},
                                 {folder + "/rsa_pub.txt", folder + "/.bootseal.999999.1.tmp",
-                                 folder + "/rsa_pub.txt.old"}}));
+                                 folder + "/rsa_pub.txt.old"}},
+                               &journal));
+        write_text(set_journal_path(folder), journal);
         const ToolRun run = run_program(c.tool, dir_, c.args);
         EXPECT_EQ(run.status, clean.status) << run.errors;
         const std::string name = shell_output("basename " + std::string(c.tool) + " | tr -d '\\n'");

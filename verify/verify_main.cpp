@@ -198,6 +198,7 @@ int tool_main(int argc, char** argv) {
                 "--strict, --decrypt, --keys, --aes-key and --rsa-pub need --chip and "
                 "--secure");
         }
+        recover_folders("bootseal-verify", {image_path});
         return report_written(describe(image_path));
     }
     VerifyReport report;

@@ -476,7 +476,10 @@ namespace {
 // Puts the journal of entries in folder whole: written and flushed with no name, named, and the
 // name flushed. Returns 0 or errno.
 int put_journal(const std::string& folder, const std::vector<JournalEntry>& entries) {
-    const std::string bytes = format_set_journal(entries);
+    std::string bytes;
+    // A set whose files are not all in its folder (a key file that links elsewhere) has no
+    // journal that could name them.
+    if (!format_set_journal(folder, entries, &bytes)) return EXDEV;
     StagedFile journal;
     if (stage_file(&journal, set_journal_path(folder).c_str(),
                    reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), 0600,

@@ -378,7 +378,10 @@ namespace {
 // Puts the journal of entries in folder whole: written and flushed under a temporary name, then
 // moved to its own name, which must be free. Returns 0 or errno.
 int put_journal(const std::string& folder, const std::vector<JournalEntry>& entries) {
-    const std::string bytes = format_set_journal(entries);
+    std::string bytes;
+    // A set whose files are not all in its folder (a key file that links elsewhere) has no
+    // journal that could name them.
+    if (!format_set_journal(folder, entries, &bytes)) return EXDEV;
     const std::string path = set_journal_path(folder);
     if (name_exists(path)) return EEXIST;
     StagedFile journal;
