@@ -14,8 +14,11 @@ export WINEPREFIX="$win/wine-prefix" WINEDEBUG=-all
 loader=/usr/lib/wine/wine64
 [ -x "$loader" ] || loader=$(command -v wine)
 work=$(mktemp -d)
-wineserver -p 2>/dev/null  # one server for every run, rather than one started per run
-trap 'wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
+# One server for every run, rather than one per run, and wine's own services started once here
+# with nothing of ours open: started by a test, they would keep its output pipe open.
+wineserver -p </dev/null >/dev/null 2>&1
+"$loader" wineboot </dev/null >/dev/null 2>&1
+trap 'wineserver -k </dev/null >/dev/null 2>&1; rm -rf "$work"' EXIT
 
 failed=0
 fail() {
