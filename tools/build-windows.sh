@@ -97,5 +97,5 @@ cp "$source_dir/LICENSE" "$stage/LICENSE.txt"
 cp "$source_dir/README.md" "$stage/README.md"
 (cd "$stage" && sha256sum -- * >SHA256SUMS)
 rm -f "$stage.zip"
-(cd "$build" && TZ=UTC zip -qX -r "$(basename "$stage").zip "$(basename "$stage")")
+(cd "$build" && TZ=UTC zip -qX -r "$(basename "$stage").zip" "$(basename "$stage")")
 echo "wrote $stage.zip"
