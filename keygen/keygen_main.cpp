@@ -168,6 +168,7 @@ int tool_main(int argc, char** argv) {
         return usage_error(std::string("--passphrase-file names no file: '") + passphrase_file +
                            "'");
     }
+    warn_if_readable_by_others("bootseal-keygen", from_pem, "a secret key");
     warn_if_readable_by_others("bootseal-keygen", passphrase_file, "a passphrase");
     set_passphrase_file(passphrase_file);
     if (token_uri != nullptr) {

@@ -98,10 +98,11 @@ int make_image_quietly(const char* input, const ChipProfile& profile, SealMode m
     const size_t transcript_size = transcript_buffer_length();
     set_transcript(nullptr);
     if (sealed_twice) {
-        *reason = std::string("'") + input +
-                  "' is a secure image already (its secure marker, data checksum and header "
-                  "checksum are a sealed image's): sealing it again would encrypt its payload "
-                  "twice, and it would not boot; give the loader, or --reseal to seal it anyway";
+        *reason = std::string("'") + input + "' is a secure image already (its " +
+                  (profile.secure_header ? "secure marker, " : "") +
+                  "data checksum and header checksum are a sealed image's): sealing it again "
+                  "would encrypt its payload twice, and it would not boot; give the loader, or "
+                  "--reseal to seal it anyway";
         result = -1;
     } else if (result != 0) {
         std::string text;

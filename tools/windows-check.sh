@@ -52,6 +52,7 @@ for f in rsa_priv.txt rsa_pub.txt aes.txt private.pem public.pem; do
     [ -s "windows/keys/$f" ] || fail "bootseal-keygen.exe wrote no $f"
 done
 cp -r windows/keys linux/keys
+chmod 600 linux/keys/*  # wine gives the files it makes the mode 0750 on the Linux side
 for side in linux windows; do cp "$side"/keys/{aes.txt,rsa_priv.txt,rsa_pub.txt} "$side/"; done
 
 # One line per run: a name, then the tool and its arguments, run in each side's folder.
