@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <initializer_list>
 #include <iterator>
 #include <string>
@@ -798,7 +799,10 @@ TEST_F(Companions, AFileTooLargeForAKeyIsRefusedAtOnce) {
         EXPECT_EQ(run.status, c.status) << run.output << run.errors;
         EXPECT_NE((run.errors + run.output).find(c.says), std::string::npos)
             << run.output << run.errors;
-        EXPECT_LT(took, std::chrono::milliseconds(1000));
+        // The time of the tool itself: a wrapper (valgrind) takes its own.
+        if (getenv("BOOTSEAL_TEST_WRAPPER") == nullptr) {
+            EXPECT_LT(took, std::chrono::milliseconds(1000));
+        }
         EXPECT_FALSE(file_exists(path("out.bin")) || file_exists(path("out/rsa_priv.txt")));
     }
 }
