@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // A folder's lock on Windows: a named mutex of the folder's identity (its volume and index, so
 // that every spelling of the folder finds the same one), which Windows gives up when its holder
-// ends, however it ends; a waiter then gets it as abandoned, and takes it.
+// ends, however it ends; a waiter then gets it as abandoned, and takes it. A folder this process
+// holds already is not locked again.
 #include <windows.h>
 
 #include <cerrno>
@@ -14,12 +15,19 @@ namespace {
 
 constexpr int kMaxLocks = 8;
 HANDLE held_locks[kMaxLocks];
+FileIdentity held_folders[kMaxLocks];
 
 }  // namespace
 
 int lock_folder(const char* dir, void (*on_wait)(const char* dir)) {
     const FileIdentity folder = file_identity(dir);
     if (!folder.known) return -1;
+    // A folder this process holds already is not waited for again.
+    for (int held = 0; held < kMaxLocks; ++held) {
+        if (held_locks[held] != nullptr && same_file_identity(held_folders[held], folder)) {
+            return held;
+        }
+    }
     int slot = 0;
     while (slot < kMaxLocks && held_locks[slot] != nullptr) ++slot;
     if (slot == kMaxLocks) {
@@ -40,6 +48,7 @@ int lock_folder(const char* dir, void (*on_wait)(const char* dir)) {
         return slot;
     }
     held_locks[slot] = mutex;
+    held_folders[slot] = folder;
     return slot;
 }
 
